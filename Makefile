@@ -1,0 +1,44 @@
+# Front door of the build. `make` builds a release, `make check` builds and
+# runs every test, `make demo` plays a sample dump set to a loopback
+# destination. CMake does the real work in build/ (and build-sanitize/).
+
+BUILD_DIR    ?= build
+SAN_DIR      ?= build-sanitize
+PREFIX       ?= /usr/local
+JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
+GENERATOR    := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
+CTEST_FLAGS  ?= --output-on-failure -j $(JOBS)
+
+.PHONY: all build check check-sanitize demo bench install clean
+
+all: build
+
+$(BUILD_DIR)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+
+build: $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+check: build
+	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS)
+
+$(SAN_DIR)/CMakeCache.txt:
+	cmake -S . -B $(SAN_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DBRIX_SANITIZE=ON
+
+check-sanitize: $(SAN_DIR)/CMakeCache.txt
+	cmake --build $(SAN_DIR) -j $(JOBS)
+	cd $(SAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest $(CTEST_FLAGS)
+
+demo: build
+	tools/demo.sh $(BUILD_DIR)
+
+bench: build
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target benchmarks
+	tools/run_benchmarks.sh $(BUILD_DIR)
+
+install: build
+	cmake --install $(BUILD_DIR)
+
+clean:
+	rm -rf $(BUILD_DIR) $(SAN_DIR)
