@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Runs every benchmark built in <build dir>/bench and prints the machine it
+# ran on, so figures can be compared across runs.
+set -euo pipefail
+build_dir=${1:-build}
+echo "Machine: $(uname -srm), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
+status=0
+for bench in "$build_dir"/bench/*_bench; do
+  [ -x "$bench" ] || continue
+  echo "== $(basename "$bench")"
+  "$bench" || status=1
+done
+exit $status
