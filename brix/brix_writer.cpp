@@ -1,0 +1,108 @@
+// brix_writer: plays a captured replication stream back to a destination.
+// main runs one transfer: command line, dump set, connection, negotiation,
+// stream, acknowledgement, clean-up; every step prints its own failure.
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+
+#include "brix.h"
+#include "brix_comp_encr.h"
+#include "checkpoint.h"
+#include "command_line.h"
+#include "dump_reader.h"
+#include "listen.h"
+#include "negotiate.h"
+#include "send_stream.h"
+
+namespace {
+
+// Closes the listening sockets and the connection (a field still at its
+// initial 0 was never opened and is left alone), then the dump file.
+bool_t close_input_dump_and_src(rpl_Session* session) {
+  for (int* fd : {&session->listen_fd_inet6, &session->listen_fd_inet, &session->client_fd}) {
+    if (*fd == 0) continue;
+    if (*fd != -1) close(*fd);
+    *fd = -1;
+  }
+  return close_input_dump(session);
+}
+
+void release_paths(rpl_Session* session) {
+  for (int i = 0; i < BRIX_MAX_INPUT_FILES && session->input_file[i] != nullptr; i++) {
+    free(session->input_file[i]);
+    session->input_file[i] = nullptr;
+  }
+  free(session->qtree);
+  session->qtree = nullptr;
+}
+
+const char* status_command_name(const rpl_Session* session) {
+  return session->cmd == RPLCMD_RCQTREE ? "replicator" : "archivist";
+}
+
+// Opens the first dump file and prepares it when it is a container.
+bool prepare_dump_set(rpl_Session* session) {
+  if (!open_input_dump(session)) return false;
+  session->compressed = is_compressed(session);
+  session->encrypted = is_encrypted(session);
+  return !(session->compressed || session->encrypted) || init_brix_decomp_decr(session);
+}
+
+// Everything from the dump set to the acknowledgement; false on failure.
+bool run_transfer(rpl_Session* session) {
+  if (apprestore) {
+    fprintf(stderr, "The application-restore child mode (-h) is not available in this version\n");
+    return false;
+  }
+  if (!prepare_dump_set(session)) return false;
+  if (!listen_for_connect(session)) return false;
+  if (!negotiate_dst(session)) return false;
+  if (!session->hbak) {
+    printf("Warning: HBAK support NOT enabled. Do not use -O option for HBAK transfers.\n");
+  }
+  printf("Transfer started.\nUse '%s status' on source to monitor progress.\n",
+         status_command_name(session));
+  if (!send_rpl_stream(session)) return false;
+  if (session->cur_hdr != LR_HDR_END_OF_STREAM) {
+    printf("Transfer completed without end stream header. Aborting transfer. (Missing input "
+           "files?)\n");
+    return false;
+  }
+  if (!rpl_get_ack(session)) return false;
+  printf("Transfer done.\nVerify by using '%s status' on destination.\n",
+         status_command_name(session));
+  if (!delete_checkpoint_file(session)) fprintf(stderr, "unable to delete checkpoint files \n");
+  close_input_file(session);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Progress lines reach a log or a pipe as they happen.
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+  // A destination that hangs up must show as a failed write, not kill the
+  // process silently.
+  signal(SIGPIPE, SIG_IGN);
+
+  alignas(8) static lr_hdr block_buffer;
+  alignas(8) static lr_hdr conversion_buffer;
+  rpl_Session session;
+  init_session(&session, reinterpret_cast<char*>(&block_buffer),
+               reinterpret_cast<char*>(&conversion_buffer));
+  int ret = -1;
+
+  if (parse_args(argc, argv, &session)) {
+    if (session.verbose) {
+      printf("Version %s\n", BRIX_WRITER_VERSION);
+      exit(0);
+    }
+    if (run_transfer(&session)) ret = 0;
+  }
+  close_input_dump_and_src(&session);
+  release_paths(&session);
+  return ret;
+}

@@ -1,0 +1,29 @@
+// Reads and writes on the destination connection. Each fixed-size word of
+// the protocol goes in exactly one call of its size, and a shorter count is a
+// failure; whole blocks from the destination are read until complete.
+#ifndef BRIX_CLIENT_IO_H
+#define BRIX_CLIENT_IO_H
+
+#include <cstddef>
+
+#include "brix.h"
+
+// One read() that must deliver len bytes. A read error is reported through
+// perror(error_prefix); a shorter count (a closed connection included) by
+// printing short_text as it stands.
+bool_t read_exactly_once(int fd, void* buf, size_t len, const char* error_prefix,
+                         const char* short_text);
+
+// One write() that must take len bytes, reported the same way. A partial
+// write is never resumed.
+bool_t write_exactly_once(int fd, const void* buf, size_t len, const char* error_prefix,
+                          const char* short_text);
+
+// Reads exactly 4096 bytes from fd, repeating the read until the block is
+// complete.
+bool_t read_block_from_fd(int fd, char* buf);
+
+// The destination's next block into in_buf.
+bool_t read_client_block(rpl_Session* session);
+
+#endif  // BRIX_CLIENT_IO_H

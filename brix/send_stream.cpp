@@ -1,0 +1,118 @@
+// The send loop, its two modes, and the acknowledgement.
+#include "send_stream.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "brix_comp_encr.h"
+#include "checkpoint.h"
+#include "client_io.h"
+#include "dump_reader.h"
+#include "header_checks.h"
+#include "marshal.h"
+
+namespace {
+
+const uint32 kAckValue = 1;
+
+// Content of the data blocks the inflating mode generates: not taken from the
+// input, so zero-filled.
+const char kGeneratedBlock[LR_BLOCK_SIZE] = {0};
+
+bool_t send_block(rpl_Session* session, const char* block) {
+  return write_exactly_once(session->client_fd, block, LR_BLOCK_SIZE, "Bad write to destination",
+                            "Short write to destination");
+}
+
+bool_t inflate_failed() {
+  fprintf(stderr, "Failed to properly inflate stream\n");
+  return B_FALSE;
+}
+
+lr_hdr* header_view(rpl_Session* session) {
+  return marshal_hdr(reinterpret_cast<lr_hdr*>(session->in_buf),
+                     reinterpret_cast<lr_hdr*>(session->swapped_buf));
+}
+
+}  // namespace
+
+bool_t send_rpl_stream(rpl_Session* session) {
+  session->cur_hdr = LR_HDR_INVALID;
+  uint32 blks_till_hdr = 0;
+  int error = 0;
+  for (;;) {
+    // A checkpoint at a header records the decryption state from before the
+    // header's chunk was read.
+    if (session->encrypted) prev_zcx = zcx;
+    if (!read_dump_block(session, &error)) return error == 0 ? B_TRUE : B_FALSE;
+    if (!send_block(session, session->in_buf)) return B_FALSE;
+    if (session->inflate) {
+      if (!send_data_blocks_rpl_stream(session)) return B_FALSE;
+    } else if (blks_till_hdr-- == 0 && !check_header(session, &blks_till_hdr)) {
+      return B_FALSE;
+    }
+    session->blk_num++;
+  }
+}
+
+bool_t check_header(rpl_Session* session, uint32* blks_till_hdr) {
+  lr_hdr* hdr = header_view(session);
+  if (hdr == nullptr) {
+    fprintf(stderr, "Fatal Error. Header not found where expected. (Input data corrupt?)\n");
+    return B_FALSE;
+  }
+  lr_hdr_info* info = &hdr->u_lr_hdr_info.hdr;
+  *blks_till_hdr = info->h_blks_until_hdr;
+  session->cur_hdr = static_cast<lr_hdr_type>(info->h_hdr_type);
+  uint32 sync = static_cast<uint32>(info->h_sync_num);
+  if (session->cmd == RPLCMD_ACQTREE && session->hbak && sync != session->restart_checkpoint &&
+      !create_brix_writer_checkpoint_file(session, info, hdr, sync)) {
+    return B_FALSE;
+  }
+  session->restart_checkpoint = sync;
+  return B_TRUE;
+}
+
+bool_t send_data_blocks_rpl_stream(rpl_Session* session) {
+  lr_hdr* hdr = header_view(session);
+  if (hdr == nullptr) {
+    if (session->data_stage != STAGE_TREE) return B_FALSE;
+    if (check_hdr_is_expected(session)) {
+      // A tree-phase block without the magic where a header is due: counting
+      // it as data would stop every later header from being recognised.
+      fprintf(stderr, "Fatal Error. Header not found where expected. (Input data corrupt?)\n");
+      return inflate_failed();
+    }
+    session->data_blks_til_header--;
+    return B_TRUE;
+  }
+  if (!check_hdr_is_expected(session)) {
+    session->data_blks_til_header--;  // data that happens to carry the magic
+    return B_TRUE;
+  }
+  lr_hdr_info* info = &hdr->u_lr_hdr_info.hdr;
+  if (!check_header_fully(session, info)) return inflate_failed();
+  session->cur_hdr = static_cast<lr_hdr_type>(info->h_hdr_type);
+  if (session->data_stage == STAGE_TREE) return B_TRUE;  // its data follows in the input
+
+  for (uint32 n = info->h_blks_until_hdr; n > 0; n--) {
+    if (!send_block(session, kGeneratedBlock)) return inflate_failed();
+    session->data_blks_til_header--;
+  }
+  return B_TRUE;
+}
+
+bool_t rpl_get_ack(rpl_Session* session) {
+  uint32 ack;
+  if (!read_exactly_once(session->client_fd, &ack, sizeof(ack), "Bad ack read",
+                         "Short ack read\n")) {
+    return B_FALSE;
+  }
+  uint32 value = marshal_uint4(ack);
+  if (value != kAckValue) {
+    fprintf(stderr, "Bad ack received %d\n", static_cast<int>(value));
+    return B_FALSE;
+  }
+  return write_exactly_once(session->client_fd, &ack, sizeof(ack), "Bad ack write",
+                            "Short ack write\n");
+}
