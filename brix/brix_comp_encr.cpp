@@ -56,6 +56,16 @@ bool_t is_encrypted(rpl_Session* session) {
   return B_FALSE;
 }
 
+void detect_container_kind(rpl_Session* session) {
+  session->compressed = is_compressed(session);
+  session->encrypted = is_encrypted(session);
+}
+
+bool_t prepare_if_container(rpl_Session* session) {
+  if (!session->compressed && !session->encrypted) return B_TRUE;
+  return init_brix_decomp_decr(session);
+}
+
 bool_t init_brix_decomp_decr(rpl_Session*) {
   fprintf(stderr, "Compressed or encrypted dump files cannot be read by this version\n");
   return B_FALSE;

@@ -113,6 +113,11 @@ bool_t is_encrypted(rpl_Session* session);
 bool_t read_compression_header(rpl_Session* session);
 bool_t read_encryption_header(rpl_Session* session);
 
+// Sets compressed and encrypted from the headers of the open file.
+void detect_container_kind(rpl_Session* session);
+// init_brix_decomp_decr when the open file is a container; B_TRUE otherwise.
+bool_t prepare_if_container(rpl_Session* session);
+
 // Prepares the open container (password check, chunk table, data start).
 bool_t init_brix_decomp_decr(rpl_Session* session);
 // Ends the open container: digest check, chunk table released.

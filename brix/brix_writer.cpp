@@ -9,9 +9,11 @@
 #include <initializer_list>
 
 #include "brix.h"
+#include "brix_app_support.h"
 #include "brix_comp_encr.h"
 #include "checkpoint.h"
 #include "command_line.h"
+#include "core/sys.h"
 #include "dump_reader.h"
 #include "listen.h"
 #include "negotiate.h"
@@ -46,19 +48,25 @@ const char* status_command_name(const rpl_Session* session) {
 // Opens the first dump file and prepares it when it is a container.
 bool prepare_dump_set(rpl_Session* session) {
   if (!open_input_dump(session)) return false;
-  session->compressed = is_compressed(session);
-  session->encrypted = is_encrypted(session);
-  return !(session->compressed || session->encrypted) || init_brix_decomp_decr(session);
+  detect_container_kind(session);
+  return prepare_if_container(session);
+}
+
+// The connection: accepted on the replication port, or, in the child mode,
+// handed over by the parent (descriptor 0 here), whose dump set is chosen
+// during the negotiation.
+bool connect_destination(rpl_Session* session) {
+  if (apprestore) {
+    SysSleep(1);
+    ReadNamedPipe(session);
+    return true;
+  }
+  return prepare_dump_set(session) && listen_for_connect(session);
 }
 
 // Everything from the dump set to the acknowledgement; false on failure.
 bool run_transfer(rpl_Session* session) {
-  if (apprestore) {
-    fprintf(stderr, "The application-restore child mode (-h) is not available in this version\n");
-    return false;
-  }
-  if (!prepare_dump_set(session)) return false;
-  if (!listen_for_connect(session)) return false;
+  if (!connect_destination(session)) return false;
   if (!negotiate_dst(session)) return false;
   if (!session->hbak) {
     printf("Warning: HBAK support NOT enabled. Do not use -O option for HBAK transfers.\n");

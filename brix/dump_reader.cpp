@@ -135,7 +135,7 @@ bool_t open_input_dump(rpl_Session* session) {
   }
   if (session->input_batch_index >= BRIX_MAX_INPUT_FILES ||
       session->input_file[session->input_batch_index] == nullptr) {
-    fprintf(stderr, "No dump file prefix for batch %u\n", session->input_batch_index);
+    fprintf(stderr, "No dump file set to open\n");
     return B_FALSE;
   }
 
@@ -210,11 +210,8 @@ bool_t read_dump_block(rpl_Session* session, int* error) {
     if (!open_next_file(session, name, error)) return B_FALSE;
 
     // The password given for the first file serves every later one.
-    session->compressed = is_compressed(session);
-    session->encrypted = is_encrypted(session);
-    if ((session->compressed || session->encrypted) && !init_brix_decomp_decr(session)) {
-      return B_FALSE;
-    }
+    detect_container_kind(session);
+    if (!prepare_if_container(session)) return B_FALSE;
   }
 }
 

@@ -5,8 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "brix_app_support.h"
+#include "brix_comp_encr.h"
 #include "checkpoint.h"
 #include "client_io.h"
+#include "command_line.h"
 #include "dump_reader.h"
 #include "marshal.h"
 
@@ -63,6 +66,18 @@ bool read_start_header(rpl_Session* session) {
     return false;
   }
   return true;
+}
+
+// Child mode: the dump set is the one the destination asks for. Its password
+// can only come from the command line.
+bool open_requested_dump_set(rpl_Session* session) {
+  if (!brix_app_dump_files_path(session)) {
+    fprintf(stderr, "error in getting app brix dump file paths \n");
+    return false;
+  }
+  if (!open_input_dump(session)) return false;
+  detect_container_kind(session);
+  return prepare_if_container(session);
 }
 
 void swap_words(uint32* words, size_t count) {
@@ -173,6 +188,7 @@ bool_t negotiate_dst(rpl_Session* session) {
     send_refusal(session);
     return B_FALSE;
   }
+  if (apprestore && !open_requested_dump_set(session)) return B_FALSE;
   if (!read_start_header(session)) return B_FALSE;
   if (session->cmd == RPLCMD_ACQTREE && session->hbak && !ReadBrixWriterCheckpointFile(session)) {
     return B_FALSE;
