@@ -5,10 +5,10 @@
 #include "aes_hw.h"
 
 #include "aes_internal.h"
+#include "cpu_features.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 
-#include <cpuid.h>
 #include <immintrin.h>
 
 #define AES_HW_TARGET __attribute__((target("aes,sse4.1")))
@@ -39,12 +39,6 @@ AES_HW_TARGET void xor_into(unsigned char* data, __m128i key_stream) {
 }
 
 }  // namespace
-
-bool aes_hw_supported() {
-  unsigned eax, ebx, ecx, edx;
-  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
-  return (ecx & bit_AES) && (ecx & bit_SSE4_1);
-}
 
 AES_HW_TARGET void aes_hw_encrypt_block(const unsigned char in_blk[AES_BLOCK_SIZE],
                                         unsigned char out_blk[AES_BLOCK_SIZE], const aes_ctx* cx) {
@@ -88,8 +82,6 @@ AES_HW_TARGET void aes_hw_ctr_xor_blocks(const aes_ctx* cx, unsigned char ctr[AE
 #else  // no AES instructions on this architecture: the tables serve
 
 #include <cstdlib>
-
-bool aes_hw_supported() { return false; }
 
 void aes_hw_encrypt_block(const unsigned char*, unsigned char*, const aes_ctx*) { abort(); }
 

@@ -6,10 +6,11 @@
 #include "aes_hw.h"
 #include "aes_internal.h"
 #include "aestab.h"
+#include "cpu_features.h"
 
 namespace {
 
-const bool hardware_available = aes_hw_supported();
+const bool hardware_available = cpu_has_aes();
 bool hardware_in_use = hardware_available;
 
 // One round: SubBytes, ShiftRows and MixColumns through a table, then

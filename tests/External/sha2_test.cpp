@@ -5,8 +5,26 @@
 
 #include "crypto_test_support.h"
 #include "sha2.h"
+#include "sha2_internal.h"
 
 namespace {
+
+enum class Compression { kGeneric, kBmi2 };
+
+// Every SHA-512 test runs on both compiled variants of the compression.
+class Sha512 : public ::testing::TestWithParam<Compression> {
+ protected:
+  void SetUp() override {
+    const bool wanted = GetParam() == Compression::kBmi2;
+    if (sha512_use_bmi2(wanted) != wanted) GTEST_SKIP() << "this processor has no BMI2";
+  }
+  void TearDown() override { sha512_use_bmi2(true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Variants, Sha512, ::testing::Values(Compression::kGeneric, Compression::kBmi2),
+                         [](const ::testing::TestParamInfo<Compression>& info) {
+                           return info.param == Compression::kGeneric ? "Generic" : "Bmi2";
+                         });
 
 bytes sha512_pieces(const bytes& message, const std::vector<size_t>& pieces) {
   sha512_ctx ctx;
@@ -29,7 +47,7 @@ const char kTwoBlockMessage[] =
 
 // 112 bytes leave no room for the length field after the 0x80 byte, so the
 // padding takes a further block; 111 bytes fit in one.
-TEST(Sha512, DigestsTheStandardsExampleMessages) {
+TEST_P(Sha512, DigestsTheStandardsExampleMessages) {
   const struct {
     bytes message;
     const char* digest;
@@ -47,7 +65,7 @@ TEST(Sha512, DigestsTheStandardsExampleMessages) {
   for (const auto& c : cases) EXPECT_EQ(from_hex(c.digest), sha512_once(c.message)) << c.message.size();
 }
 
-TEST(Sha512, MillionLetterAInUnevenPiecesGivesTheStandardsDigest) {
+TEST_P(Sha512, MillionLetterAInUnevenPiecesGivesTheStandardsDigest) {
   const bytes message(1000000, 'a');
   std::vector<size_t> pieces;
   size_t left = message.size();
@@ -60,7 +78,7 @@ TEST(Sha512, MillionLetterAInUnevenPiecesGivesTheStandardsDigest) {
             sha512_pieces(message, pieces));
 }
 
-TEST(Sha512, MatchesReferenceForEveryLengthUpTo1000InRandomPieces) {
+TEST_P(Sha512, MatchesReferenceForEveryLengthUpTo1000InRandomPieces) {
   std::mt19937 rng(1802);
   for (size_t len = 0; len <= 1000; ++len) {
     const bytes message = random_bytes(rng, len);
@@ -70,7 +88,7 @@ TEST(Sha512, MatchesReferenceForEveryLengthUpTo1000InRandomPieces) {
   }
 }
 
-TEST(Sha512, IncrementalEqualsOneShotAtEverySplitPoint) {
+TEST_P(Sha512, IncrementalEqualsOneShotAtEverySplitPoint) {
   std::mt19937 rng(512);
   for (size_t len : {127, 128, 129, 255, 256, 300}) {
     const bytes message = random_bytes(rng, len);
