@@ -125,14 +125,24 @@ INSTANTIATE_FOR_BOTH_AES_PATHS(FcryptStream);
 TEST_P(FcryptStream, KeyStreamIsAesOfTheLittleEndianCounterFromOne) {
   const size_t n_blocks = 301, tail = 5;
   for (int mode = 1; mode <= 3; ++mode) {
+    const bytes expected =
+        reference_aes_ecb(from_hex(vector_for_mode(mode).aes_key), counter_blocks(1, n_blocks + 1));
+    auto block = [&](size_t n) {  // key-stream block n, counting from 1
+      return bytes(expected.begin() + (n - 1) * AES_BLOCK_SIZE, expected.begin() + n * AES_BLOCK_SIZE);
+    };
     fcrypt_ctx cx = init_for_mode(mode);
     bytes key_stream(n_blocks * AES_BLOCK_SIZE + tail, 0);
-    apply_in_pieces(encr_data, key_stream, {7, 4000, key_stream.size() - 4007}, &cx);
-    const bytes expected = reference_aes_ecb(from_hex(vector_for_mode(mode).aes_key), counter_blocks(1, n_blocks + 1));
+    // Whole blocks first: the stored context must still hold the last
+    // key-stream block and its counter.
+    encr_data(key_stream.data(), 2 * AES_BLOCK_SIZE, &cx);
+    EXPECT_EQ(block(2), bytes(cx.encr_bfr, cx.encr_bfr + AES_BLOCK_SIZE));
+    EXPECT_EQ(counter_blocks(2, 1), bytes(cx.nonce, cx.nonce + AES_BLOCK_SIZE));
+    EXPECT_EQ(unsigned{AES_BLOCK_SIZE}, cx.encr_pos);
+    encr_data(key_stream.data() + 32, 7, &cx);
+    encr_data(key_stream.data() + 39, static_cast<unsigned>(key_stream.size() - 39), &cx);
     EXPECT_EQ(bytes(expected.begin(), expected.begin() + key_stream.size()), key_stream) << "mode " << mode;
     EXPECT_EQ(counter_blocks(n_blocks + 1, 1), bytes(cx.nonce, cx.nonce + AES_BLOCK_SIZE));
-    EXPECT_EQ(bytes(expected.end() - AES_BLOCK_SIZE, expected.end()),
-              bytes(cx.encr_bfr, cx.encr_bfr + AES_BLOCK_SIZE));
+    EXPECT_EQ(block(n_blocks + 1), bytes(cx.encr_bfr, cx.encr_bfr + AES_BLOCK_SIZE));
     EXPECT_EQ(tail, cx.encr_pos);
   }
 }
