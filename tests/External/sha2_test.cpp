@@ -26,14 +26,18 @@ INSTANTIATE_TEST_SUITE_P(Variants, Sha512, ::testing::Values(Compression::kGener
                            return info.param == Compression::kGeneric ? "Generic" : "Bmi2";
                          });
 
-bytes sha512_pieces(const bytes& message, const std::vector<size_t>& pieces) {
-  sha512_ctx ctx;
-  sha512_begin(&ctx);
+void hash_pieces(sha512_ctx* ctx, const bytes& message, const std::vector<size_t>& pieces) {
+  sha512_begin(ctx);
   size_t at = 0;
   for (size_t piece : pieces) {
-    sha512_hash(message.data() + at, static_cast<uint32_t>(piece), &ctx);
+    sha512_hash(message.data() + at, static_cast<uint32_t>(piece), ctx);
     at += piece;
   }
+}
+
+bytes sha512_pieces(const bytes& message, const std::vector<size_t>& pieces) {
+  sha512_ctx ctx;
+  hash_pieces(&ctx, message, pieces);
   bytes digest(SHA512_DIGEST_SIZE);
   sha512_end(digest.data(), &ctx);
   return digest;
@@ -113,12 +117,7 @@ TEST_P(Sha512, CompletedBlockStaysInTheContextAsBigEndianWords) {
   memcpy(expected, message.data() + 2 * SHA512_BLOCK_SIZE, 3);
   for (const auto& pieces : std::vector<std::vector<size_t>>{{message.size()}, {200, 59}}) {
     sha512_ctx ctx;
-    sha512_begin(&ctx);
-    size_t at = 0;
-    for (size_t piece : pieces) {
-      sha512_hash(message.data() + at, static_cast<uint32_t>(piece), &ctx);
-      at += piece;
-    }
+    hash_pieces(&ctx, message, pieces);
     EXPECT_EQ(0, memcmp(expected, ctx.wbuf, sizeof expected)) << pieces.size() << " pieces";
     EXPECT_EQ(message.size(), ctx.count[0]);
   }
