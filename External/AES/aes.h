@@ -25,10 +25,12 @@ static_assert(offsetof(aes_ctx, k_sch) == 0, "");
 static_assert(offsetof(aes_ctx, n_rnd) == 256, "");
 static_assert(offsetof(aes_ctx, n_blk) == 260, "");
 
-// klen in bytes (16, 24, 32) or in bits (128, 192, 256).
+// klen in bytes (16, 24, 32) or in bits (128, 192, 256). Any other value is
+// refused: result 0, n_rnd and n_blk 0.
 aes_fret aes_set_encrypt_key(const unsigned char* in_key, unsigned int klen, aes_ctx* cx);
 
-// out_blk may equal in_blk. Returns 0 and writes nothing without a schedule.
+// out_blk may equal in_blk. Returns 0 and writes nothing without a schedule
+// (bit 0 of n_blk clear, or a round count other than 10, 12, 14).
 aes_fret aes_encrypt_block(const unsigned char* in_blk, unsigned char* out_blk, const aes_ctx* cx);
 
 #endif  // EXTERNAL_AES_AES_H

@@ -1,0 +1,130 @@
+// AES block encryption and key expansion against FIPS-197 and OpenSSL, on
+// the table path and on the AES instructions.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "aes.h"
+#include "aes_internal.h"
+#include "crypto_test_support.h"
+
+namespace {
+
+bytes encrypt_block(const aes_ctx& cx, const bytes& in) {
+  bytes out(AES_BLOCK_SIZE);
+  EXPECT_EQ(1u, aes_encrypt_block(in.data(), out.data(), &cx));
+  return out;
+}
+
+aes_ctx schedule_for(const bytes& key) {
+  aes_ctx cx{};
+  EXPECT_EQ(1u, aes_set_encrypt_key(key.data(), static_cast<unsigned>(key.size()), &cx));
+  return cx;
+}
+
+using AesBlock = AesPathTest;
+INSTANTIATE_FOR_BOTH_AES_PATHS(AesBlock);
+
+// FIPS-197 appendix C.1 to C.3.
+TEST_P(AesBlock, EncryptsTheStandardsExampleVectors) {
+  const bytes plain = from_hex("00112233445566778899aabbccddeeff");
+  const struct {
+    const char* key;
+    const char* cipher;
+  } cases[] = {
+      {"000102030405060708090a0b0c0d0e0f", "69c4e0d86a7b0430d8cdb78070b4c55a"},
+      {"000102030405060708090a0b0c0d0e0f1011121314151617", "dda97ca4864cdfe06eaf70a0ec0d7191"},
+      {"000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f",
+       "8ea2b7ca516745bfeafc49904b496089"},
+  };
+  for (const auto& c : cases) {
+    const aes_ctx cx = schedule_for(from_hex(c.key));
+    EXPECT_EQ(from_hex(c.cipher), encrypt_block(cx, plain)) << c.key;
+    bytes in_place = plain;
+    EXPECT_EQ(1u, aes_encrypt_block(in_place.data(), in_place.data(), &cx));
+    EXPECT_EQ(from_hex(c.cipher), in_place) << "in place, " << c.key;
+  }
+}
+
+TEST_P(AesBlock, MatchesReferenceForRandomKeysAndBlocks) {
+  std::mt19937 rng(197);
+  for (size_t key_len : {16, 24, 32}) {
+    for (int k = 0; k < 40; ++k) {
+      const bytes key = random_bytes(rng, key_len);
+      const bytes blocks = random_bytes(rng, 16 * AES_BLOCK_SIZE);
+      const aes_ctx cx = schedule_for(key);
+      bytes ours;
+      for (size_t at = 0; at < blocks.size(); at += AES_BLOCK_SIZE) {
+        const bytes out = encrypt_block(cx, bytes(blocks.begin() + at, blocks.begin() + at + AES_BLOCK_SIZE));
+        ours.insert(ours.end(), out.begin(), out.end());
+      }
+      ASSERT_EQ(reference_aes_ecb(key, blocks), ours) << "key length " << key_len;
+    }
+  }
+}
+
+TEST_P(AesBlock, DamagedRoundCountIsRefused) {
+  aes_ctx cx = schedule_for(bytes(32, 0x5a));
+  for (aes_32t rounds : {0u, 9u, 11u, 15u, 200u, 0xffffffffu}) {
+    cx.n_rnd = rounds;
+    unsigned char out[AES_BLOCK_SIZE];
+    memset(out, 0xee, sizeof out);
+    const unsigned char in[AES_BLOCK_SIZE] = {};
+    EXPECT_EQ(0u, aes_encrypt_block(in, out, &cx)) << rounds;
+    EXPECT_EQ(bytes(AES_BLOCK_SIZE, 0xee), bytes(out, out + AES_BLOCK_SIZE)) << rounds;
+  }
+}
+
+// The schedule is a stored record that both paths read as the standard's
+// expanded key: FIPS-197 appendix A.1 to A.3, first and last four words.
+TEST(AesKey, ScheduleHoldsTheStandardsExpandedKeyBytes) {
+  const struct {
+    const char* key;
+    const char* last_round_key;
+  } cases[] = {
+      {"2b7e151628aed2a6abf7158809cf4f3c", "d014f9a8c9ee2589e13f0cc8b6630ca6"},
+      {"8e73b0f7da0e6452c810f32b809079e562f8ead2522c6b7b", "e98ba06f448c773c8ecc720401002202"},
+      {"603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4",
+       "fe4890d1e6188d0b046df344706c631e"},
+  };
+  for (const auto& c : cases) {
+    const bytes key = from_hex(c.key);
+    const aes_ctx cx = schedule_for(key);
+    unsigned char schedule[sizeof cx.k_sch];
+    memcpy(schedule, cx.k_sch, sizeof schedule);
+    const size_t last = 16 * cx.n_rnd;
+    EXPECT_EQ(bytes(key.begin(), key.begin() + 16), bytes(schedule, schedule + 16)) << c.key;
+    EXPECT_EQ(from_hex(c.last_round_key), bytes(schedule + last, schedule + last + 16)) << c.key;
+  }
+}
+
+TEST(AesKey, BitAndByteLengthsBuildTheSameSchedule) {
+  const bytes key = from_hex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
+  const struct {
+    unsigned bytes_len, bits_len;
+    aes_32t rounds;
+  } cases[] = {{16, 128, 10}, {24, 192, 12}, {32, 256, 14}};
+  for (const auto& c : cases) {
+    aes_ctx by_bytes{}, by_bits{};
+    ASSERT_EQ(1u, aes_set_encrypt_key(key.data(), c.bytes_len, &by_bytes));
+    ASSERT_EQ(1u, aes_set_encrypt_key(key.data(), c.bits_len, &by_bits));
+    EXPECT_EQ(c.rounds, by_bytes.n_rnd);
+    EXPECT_EQ(17u, by_bytes.n_blk);
+    EXPECT_EQ(0, memcmp(&by_bytes, &by_bits, sizeof by_bytes)) << c.bytes_len;
+  }
+}
+
+TEST(AesKey, UnsupportedLengthsAreRefusedAndLeaveNoUsableSchedule) {
+  const bytes key(64, 0x11);
+  for (unsigned klen : {0u, 8u, 15u, 17u, 20u, 33u, 40u, 48u, 64u, 100u, 127u, 129u, 160u, 320u, 512u}) {
+    aes_ctx cx = schedule_for(bytes(16, 0x22));  // a usable schedule beforehand
+    EXPECT_EQ(0u, aes_set_encrypt_key(key.data(), klen, &cx)) << klen;
+    EXPECT_EQ(0u, cx.n_rnd) << klen;
+    unsigned char out[AES_BLOCK_SIZE];
+    memset(out, 0xee, sizeof out);
+    EXPECT_EQ(0u, aes_encrypt_block(key.data(), out, &cx)) << klen;
+    EXPECT_EQ(bytes(AES_BLOCK_SIZE, 0xee), bytes(out, out + AES_BLOCK_SIZE)) << klen;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,224 @@
+// The file-encryption scheme: keys derived by fcrypt_init, the counter-mode
+// key stream against OpenSSL AES-ECB of the expected counter blocks, the MAC
+// over the ciphertext, any split of the data, and stored contexts that
+// continue where they stood, on both AES paths.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <new>
+
+#include "aes_internal.h"
+#include "crypto_test_support.h"
+#include "fileenc.h"
+#include "fileenc_internal.h"
+#include "pbkdf2_vectors.h"
+
+namespace {
+
+const fcrypt_vector& vector_for_mode(int mode) { return fcrypt_vectors[mode - 1]; }
+
+fcrypt_ctx init_for_mode(int mode) {
+  const fcrypt_vector& v = vector_for_mode(mode);
+  fcrypt_ctx cx;
+  unsigned char verifier[PWD_VER_LENGTH];
+  EXPECT_EQ(0, fcrypt_init(mode, reinterpret_cast<const unsigned char*>(v.password), v.password_len,
+                           fcrypt_salt, verifier, &cx));
+  return cx;
+}
+
+// Counter blocks first, first + 1, ...: the count little-endian in bytes
+// 0-7, `high` in bytes 8-15.
+bytes counter_blocks(uint64_t first, size_t n, const bytes& high = bytes(8, 0)) {
+  bytes out;
+  for (size_t i = 0; i < n; ++i) {
+    const uint64_t count = first + i;
+    for (unsigned b = 0; b < 8; ++b) out.push_back(static_cast<unsigned char>(count >> (8 * b)));
+    out.insert(out.end(), high.begin(), high.end());
+  }
+  return out;
+}
+
+void apply_in_pieces(void (*op)(unsigned char*, unsigned int, fcrypt_ctx*), bytes& data,
+                     const std::vector<size_t>& pieces, fcrypt_ctx* cx) {
+  size_t at = 0;
+  for (size_t piece : pieces) {
+    op(data.data() + at, static_cast<unsigned>(piece), cx);
+    at += piece;
+  }
+}
+
+bytes mac_of(fcrypt_ctx* cx) {
+  bytes mac(MAC_LENGTH);
+  EXPECT_EQ(MAC_LENGTH, fcrypt_end(mac.data(), cx));
+  return mac;
+}
+
+TEST(FcryptInit, DerivesHashlibKeysAndVerifierForEachMode) {
+  for (const auto& v : fcrypt_vectors) {
+    fcrypt_ctx cx;
+    memset(&cx, 0xcc, sizeof cx);
+    unsigned char verifier[PWD_VER_LENGTH];
+    ASSERT_EQ(0, fcrypt_init(v.mode, reinterpret_cast<const unsigned char*>(v.password), v.password_len,
+                             fcrypt_salt, verifier, &cx));
+    SCOPED_TRACE(std::string("mode ") + std::to_string(v.mode) + ", password " + v.password);
+    EXPECT_EQ(from_hex(v.verifier), bytes(verifier, verifier + PWD_VER_LENGTH));
+
+    aes_ctx aes{};
+    const bytes aes_key = from_hex(v.aes_key);
+    ASSERT_EQ(1u, aes_set_encrypt_key(aes_key.data(), static_cast<unsigned>(aes_key.size()), &aes));
+    EXPECT_EQ(aes.n_rnd, cx.encr_ctx.n_rnd);
+    EXPECT_EQ(aes.n_blk, cx.encr_ctx.n_blk);
+    EXPECT_EQ(0, memcmp(aes.k_sch, cx.encr_ctx.k_sch, 16 * (aes.n_rnd + 1)));
+
+    hmac_ctx auth;
+    hmac_sha_begin(&auth);
+    const bytes hmac_key = from_hex(v.hmac_key);
+    hmac_sha_key(hmac_key.data(), hmac_key.size(), &auth);
+    EXPECT_EQ(0, memcmp(&auth, &cx.auth_ctx, sizeof auth));
+
+    EXPECT_EQ(bytes(AES_BLOCK_SIZE, 0), bytes(cx.nonce, cx.nonce + AES_BLOCK_SIZE));
+    EXPECT_EQ(unsigned{AES_BLOCK_SIZE}, cx.encr_pos);
+    EXPECT_EQ(v.pwd_len, cx.pwd_len);
+    EXPECT_EQ(static_cast<uint32_t>(v.mode), cx.mode);
+  }
+}
+
+TEST(FcryptInit, RefusesLongPasswordsFirstThenBadModesAndLeavesTheContext) {
+  const unsigned char password[MAX_PWD_LENGTH + 1] = {};
+  const struct {
+    int mode;
+    unsigned pwd_len;
+    int result;
+  } cases[] = {
+      {1, 65, PASSWORD_TOO_LONG}, {3, 1000, PASSWORD_TOO_LONG}, {9, 65, PASSWORD_TOO_LONG},
+      {0, 64, BAD_MODE},          {4, 10, BAD_MODE},            {-1, 10, BAD_MODE},
+      {5, 0, BAD_MODE},
+  };
+  for (const auto& c : cases) {
+    fcrypt_ctx cx;
+    memset(&cx, 0xcc, sizeof cx);
+    unsigned char verifier[PWD_VER_LENGTH] = {0xcc, 0xcc};
+    EXPECT_EQ(c.result, fcrypt_init(c.mode, password, c.pwd_len, fcrypt_salt, verifier, &cx))
+        << "mode " << c.mode << ", " << c.pwd_len << " bytes";
+    fcrypt_ctx untouched;
+    memset(&untouched, 0xcc, sizeof untouched);
+    EXPECT_EQ(0, memcmp(&untouched, &cx, sizeof cx));
+    EXPECT_EQ(0xcc, verifier[0]);
+  }
+}
+
+TEST(Fcrypt, DamagedPositionIsTakenAsUsedUp) {
+  fcrypt_ctx sound = init_for_mode(1);
+  fcrypt_ctx damaged = sound;
+  damaged.encr_pos = 1000;
+  bytes a(40, 0), b(40, 0);
+  encr_data(a.data(), 40, &sound);
+  encr_data(b.data(), 40, &damaged);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(0, memcmp(&sound, &damaged, sizeof sound));
+}
+
+using FcryptStream = AesPathTest;
+INSTANTIATE_FOR_BOTH_AES_PATHS(FcryptStream);
+
+// More than 256 blocks, so that the count carries into byte 1.
+TEST_P(FcryptStream, KeyStreamIsAesOfTheLittleEndianCounterFromOne) {
+  const size_t n_blocks = 301, tail = 5;
+  for (int mode = 1; mode <= 3; ++mode) {
+    const bytes expected =
+        reference_aes_ecb(from_hex(vector_for_mode(mode).aes_key), counter_blocks(1, n_blocks + 1));
+    auto block = [&](size_t n) {  // key-stream block n, counting from 1
+      return bytes(expected.begin() + (n - 1) * AES_BLOCK_SIZE, expected.begin() + n * AES_BLOCK_SIZE);
+    };
+    fcrypt_ctx cx = init_for_mode(mode);
+    bytes key_stream(n_blocks * AES_BLOCK_SIZE + tail, 0);
+    // Whole blocks first: the stored context must still hold the last
+    // key-stream block and its counter.
+    encr_data(key_stream.data(), 2 * AES_BLOCK_SIZE, &cx);
+    EXPECT_EQ(block(2), bytes(cx.encr_bfr, cx.encr_bfr + AES_BLOCK_SIZE));
+    EXPECT_EQ(counter_blocks(2, 1), bytes(cx.nonce, cx.nonce + AES_BLOCK_SIZE));
+    EXPECT_EQ(unsigned{AES_BLOCK_SIZE}, cx.encr_pos);
+    encr_data(key_stream.data() + 32, 7, &cx);
+    encr_data(key_stream.data() + 39, static_cast<unsigned>(key_stream.size() - 39), &cx);
+    EXPECT_EQ(bytes(expected.begin(), expected.begin() + key_stream.size()), key_stream) << "mode " << mode;
+    EXPECT_EQ(counter_blocks(n_blocks + 1, 1), bytes(cx.nonce, cx.nonce + AES_BLOCK_SIZE));
+    EXPECT_EQ(block(n_blocks + 1), bytes(cx.encr_bfr, cx.encr_bfr + AES_BLOCK_SIZE));
+    EXPECT_EQ(tail, cx.encr_pos);
+  }
+}
+
+// Bytes 8-15 of a stored counter block are carried along unchanged and the
+// count wraps without touching them, whether blocks go whole or byte by byte.
+TEST_P(FcryptStream, CounterWrapsWithinTheLowEightBytes) {
+  const bytes high = from_hex("0102030405060708");
+  const bytes expected =
+      reference_aes_ecb(from_hex(vector_for_mode(2).aes_key),
+                        counter_blocks(UINT64_MAX, 3, high));  // ...ff, then 0 and 1
+  for (size_t piece : {size_t{1}, size_t{48}}) {
+    fcrypt_ctx cx = init_for_mode(2);
+    const bytes start = counter_blocks(UINT64_MAX - 1, 1, high);
+    memcpy(cx.nonce, start.data(), AES_BLOCK_SIZE);
+    bytes key_stream(48, 0);
+    apply_in_pieces(encr_data, key_stream, std::vector<size_t>(48 / piece, piece), &cx);
+    EXPECT_EQ(expected, key_stream) << "pieces of " << piece;
+  }
+}
+
+TEST_P(FcryptStream, AnySplitGivesTheSameCiphertextAndMacOverTheCiphertext) {
+  std::mt19937 rng(2898);
+  for (int mode = 1; mode <= 3; ++mode) {
+    const bytes plain = random_bytes(rng, 3000);
+    bytes cipher = plain;
+    fcrypt_ctx once = init_for_mode(mode);
+    fcrypt_encrypt(cipher.data(), static_cast<unsigned>(cipher.size()), &once);
+    const bytes mac = mac_of(&once);
+    EXPECT_EQ(reference_hmac_sha512(from_hex(vector_for_mode(mode).hmac_key), cipher), mac);
+
+    std::vector<std::vector<size_t>> splits(20);
+    for (auto& split : splits) split = random_split(rng, plain.size());
+    splits.push_back(std::vector<size_t>(plain.size(), 1));
+    for (const auto& split : splits) {
+      bytes data = plain;
+      fcrypt_ctx enc = init_for_mode(mode);
+      apply_in_pieces(fcrypt_encrypt, data, split, &enc);
+      ASSERT_EQ(cipher, data) << "mode " << mode << ", " << split.size() << " pieces";
+      ASSERT_EQ(mac, mac_of(&enc));
+      fcrypt_ctx dec = init_for_mode(mode);
+      apply_in_pieces(fcrypt_decrypt, data, random_split(rng, data.size()), &dec);
+      ASSERT_EQ(plain, data) << "mode " << mode;
+      ASSERT_EQ(mac, mac_of(&dec));
+    }
+  }
+}
+
+// A checkpoint stores the decryption context byte for byte and a restart
+// continues from the copy, possibly on the other AES path.
+TEST_P(FcryptStream, ContextCopiedMidStreamContinuesIdentically) {
+  std::mt19937 rng(3);
+  const bytes plain = random_bytes(rng, 2500);
+  bytes cipher = plain;
+  fcrypt_ctx enc = init_for_mode(3);
+  fcrypt_encrypt(cipher.data(), static_cast<unsigned>(cipher.size()), &enc);
+  const bytes mac = mac_of(&enc);
+  const bool other_path = GetParam() == AesPath::kTables;
+  for (size_t cut : {0, 37, 64, 1000, 1001, 2500}) {
+    fcrypt_ctx original = init_for_mode(3);
+    bytes data = cipher;
+    fcrypt_decrypt(data.data(), static_cast<unsigned>(cut), &original);
+    // The copy lives at an address that is 4 but not 8 bytes aligned.
+    alignas(8) unsigned char storage[sizeof(fcrypt_ctx) + 4];
+    fcrypt_ctx* restored = new (storage + 4) fcrypt_ctx;
+    memcpy(restored, &original, sizeof original);
+    bytes copy_data = data;
+    fcrypt_decrypt(data.data() + cut, static_cast<unsigned>(data.size() - cut), &original);
+    const bool switched = aes_use_hardware(other_path) == other_path;
+    fcrypt_decrypt(copy_data.data() + cut, static_cast<unsigned>(copy_data.size() - cut), restored);
+    aes_use_hardware(!other_path);
+    EXPECT_EQ(plain, data) << cut;
+    EXPECT_EQ(mac, mac_of(&original)) << cut;
+    EXPECT_EQ(plain, copy_data) << cut << (switched ? " (other path)" : "");
+    EXPECT_EQ(mac, mac_of(restored)) << cut;
+  }
+}
+
+}  // namespace
