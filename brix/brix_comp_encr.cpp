@@ -6,6 +6,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include <zlib.h>
+
+#include "checkpoint.h"
+#include "chunk_table.h"
+#include "dump_reader.h"
+#include "marshal.h"
 #include "source_io.h"
 
 const char CompressionID[CONTAINER_ID_SIZE] = "BRIX COMPRESSION KORVEN";
@@ -23,6 +29,13 @@ namespace {
 // Encryption header positions: alone at the start, or behind a compression
 // header.
 const off_t kEncrHeaderOffsets[] = {0, COMP_HEADER_SIZE};
+
+// Stored bytes of the chunk being read.
+alignas(16) unsigned char chunk_read_buffer[CHUNK_READ_BUFFER_SIZE];
+
+off_t data_start(const rpl_Session* session) {
+  return (session->compressed ? COMP_HEADER_SIZE : 0) + (session->encrypted ? ENCR_HEADER_SIZE : 0);
+}
 
 }  // namespace
 
@@ -66,15 +79,106 @@ bool_t prepare_if_container(rpl_Session* session) {
   return init_brix_decomp_decr(session);
 }
 
-bool_t init_brix_decomp_decr(rpl_Session*) {
-  fprintf(stderr, "Compressed or encrypted dump files cannot be read by this version\n");
-  return B_FALSE;
+bool_t init_brix_decompression(rpl_Session*) { return B_TRUE; }
+
+bool_t end_brix_decompression(rpl_Session*) { return B_TRUE; }
+
+bool_t init_brix_decomp_decr(rpl_Session* session) {
+  if (session->compressed && !init_brix_decompression(session)) return B_FALSE;
+  if (session->encrypted && !init_brix_decryption(session)) return B_FALSE;
+  if (!read_chunk_headers(session, get_chunk_offset(session))) return B_FALSE;
+  select_first_chunk_header();
+  lseek(session->src_fd, data_start(session), SEEK_SET);
+  return B_TRUE;
 }
 
-bool_t term_brix_decomp_decr(rpl_Session*) { return B_TRUE; }
+bool_t term_brix_decomp_decr(rpl_Session* session) {
+  if (session->compressed) end_brix_decompression(session);
+  if (session->encrypted && !end_brix_decryption(session)) return B_FALSE;
+  if (List_GetCount(&chunk_list) > 0) {
+    free_chunk_list_data(&chunk_list);
+    List_RemoveAll(&chunk_list);
+  }
+  curr_chunk = nullptr;
+  chunk_list_pos = nullptr;
+  return B_TRUE;
+}
 
-bool_t refill_from_chunk(rpl_Session*, int* error) {
-  fprintf(stderr, "Compressed or encrypted dump files cannot be read by this version\n");
-  *error = 1;
-  return B_FALSE;
+bool_t refill_from_chunk(rpl_Session* session, int* error) {
+  block_source_state& src = block_source;
+  if (src.writer && !reposition_to_checkpoint(session)) return B_FALSE;
+
+  if (curr_chunk == nullptr) {
+    fprintf(stderr, "Damaged dump file: no chunk header to read from\n");
+    *error = 1;
+    return B_FALSE;
+  }
+  // Move to the next chunk header when this one is used up.
+  if (static_cast<uint32>(chunk_index) >= marshal_uint4(curr_chunk->num_chunks)) {
+    chunk_index = 0;
+    if (curr_chunk->last) return B_FALSE;  // the file is exhausted
+    if (chunk_list_pos == nullptr) return B_FALSE;
+    curr_chunk = static_cast<chunk_header_type*>(List_GetNext(&chunk_list_pos));
+    chunk_header_num++;
+    cp.chunk_header_count = chunk_header_num;
+  }
+
+  uint32 len = marshal_uint4(curr_chunk->chunk_sizes[chunk_index]);
+  cp.chunk_len = len;
+  cp.chunk_index = chunk_index;
+  src.blk_index = 0;
+  if (len > CHUNK_READ_BUFFER_SIZE) {
+    fprintf(stderr, "Damaged dump file: a chunk of %u bytes is larger than the %d-byte chunk limit\n",
+            len, CHUNK_READ_BUFFER_SIZE);
+    *error = 1;
+    return B_FALSE;
+  }
+
+  ssize_t count = read(session->src_fd, chunk_read_buffer, len);
+  *error = static_cast<int>(count);
+  if (count < 0) {
+    perror("Bad read from Source");
+    return B_FALSE;
+  }
+  if (count == 0) return B_FALSE;  // the file ends
+  if (static_cast<uint32>(count) != len) {
+    fputs("Short read from Source", stderr);
+    return B_FALSE;
+  }
+
+  if (session->encrypted) {
+    prev_zcx = zcx;  // the context before this chunk, for a checkpoint at its first block
+    decrypt_brix_data(chunk_read_buffer, static_cast<int32>(len));
+  }
+  uLongf decoded = DUMP_STAGING_SIZE;
+  *error = Z_OK;
+  if (session->compressed) {
+    *error = uncompress(src.buffer, &decoded, chunk_read_buffer, len);
+  } else {
+    memcpy(src.buffer, chunk_read_buffer, len);
+    decoded = len;
+  }
+  if (*error != Z_OK) {
+    fputs("Error while decompressing the data", stderr);
+    return B_FALSE;
+  }
+  if (decoded == 0 || decoded % LR_BLOCK_SIZE != 0) {
+    // Chunks hold whole stream blocks; anything else is damage.
+    fprintf(stderr, "Damaged dump file: a chunk holds %lu bytes, not whole blocks\n",
+            static_cast<unsigned long>(decoded));
+    *error = 1;
+    return B_FALSE;
+  }
+
+  chunk_index++;
+  if (chkpoint) {
+    // Restart: deliver only the start header now; the next refill resumes at
+    // the checkpointed position.
+    src.blk_cnt = 1;
+    src.writer = B_TRUE;
+    chkpoint = B_FALSE;
+  } else {
+    src.blk_cnt = static_cast<int>(decoded / LR_BLOCK_SIZE);
+  }
+  return B_TRUE;
 }

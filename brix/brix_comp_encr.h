@@ -94,8 +94,9 @@ extern const char EncryptionID[CONTAINER_ID_SIZE];
 extern comp_header_type comp_header;
 extern encr_header_type encr_header;
 
-// Decryption context of the open file, and the copy the sender takes before
-// each block read (a checkpoint at a header stores the context from before).
+// Decryption context of the open file, and its state before the chunk now
+// staged was decrypted: a checkpoint at a header that begins its chunk
+// stores the context from before that chunk.
 extern fcrypt_ctx zcx;
 extern fcrypt_ctx prev_zcx;
 
@@ -127,5 +128,18 @@ bool_t term_brix_decomp_decr(rpl_Session* session);
 // decompresses the next chunk into the staging buffer. Same result
 // convention as the block readers.
 bool_t refill_from_chunk(rpl_Session* session, int* error);
+
+// Compression has nothing to prepare or end beyond its header.
+bool_t init_brix_decompression(rpl_Session* session);
+bool_t end_brix_decompression(rpl_Session* session);
+
+// Decryption of the open file (brix_decrypt.cpp): key derivation from the
+// password and the file's salt with the verifier check, in-place decryption
+// of each chunk in file order, and the digest check at the end.
+bool_t init_brix_decryption(rpl_Session* session);
+bool_t decrypt_brix_data_begin(rpl_Session* session);
+void decrypt_brix_data(unsigned char* data, int32 len);
+bool_t decrypt_brix_data_end();
+bool_t end_brix_decryption(rpl_Session* session);
 
 #endif  // BRIX_BRIX_COMP_ENCR_H

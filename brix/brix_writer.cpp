@@ -15,6 +15,7 @@
 #include "command_line.h"
 #include "core/sys.h"
 #include "dump_reader.h"
+#include "getpass.h"
 #include "listen.h"
 #include "negotiate.h"
 #include "send_stream.h"
@@ -45,10 +46,12 @@ const char* status_command_name(const rpl_Session* session) {
   return session->cmd == RPLCMD_RCQTREE ? "replicator" : "archivist";
 }
 
-// Opens the first dump file and prepares it when it is a container.
+// Opens the first dump file and prepares it when it is a container. An
+// encrypted set always asks for its password, whatever -E gave.
 bool prepare_dump_set(rpl_Session* session) {
   if (!open_input_dump(session)) return false;
   detect_container_kind(session);
+  if (session->encrypted && !get_decryption_password(session)) return false;
   return prepare_if_container(session);
 }
 

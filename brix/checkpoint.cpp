@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "chunk_table.h"
 #include "dump_reader.h"
 #include "source_io.h"
 
@@ -22,6 +23,9 @@ namespace {
 // first creation of the run.
 int files_kept = 0;
 bool files_kept_known = false;
+
+// A record was restored from a checkpoint file in this run.
+bool record_loaded = false;
 
 const mode_t kCheckpointMode = 0777;  // narrowed by the umask
 
@@ -82,17 +86,67 @@ bool loaded_record_is_usable(const rpl_Session* session) {
   if (session->input_file[cp1.batch_index] == nullptr) return false;
   if (cp1.file_num < 0 || cp1.offset < 0 || cp1.blk_num < 0) return false;
   if (cp1.file_del < 0 || cp1.file_del > static_cast<int>(CHECKPOINT_FILES_KEPT)) return false;
+  if (session->compressed || session->encrypted) {
+    // A negative chunk header number would leave no chunk header to read.
+    if (cp1.chunk_header_count < 0 || cp1.chunk_index < 0) return false;
+  }
   return true;
 }
 
-bool reposition_plain_file(rpl_Session* session) {
+// Reopens the recorded file as the one being read.
+bool reopen_recorded_file(rpl_Session* session) {
   close_input_dump(session);
   session->input_file_index = static_cast<uint32>(cp.file_num);
   session->input_batch_index = static_cast<uint32>(cp.batch_index);
-  if (!open_input_dump(session)) return false;
+  return open_input_dump(session);
+}
+
+bool reposition_plain_file(rpl_Session* session) {
+  if (!reopen_recorded_file(session)) return false;
   lseek(session->src_fd, cp.offset, SEEK_SET);
   block_source.writer = B_FALSE;
   return true;
+}
+
+// Ends the container state of the file read so far (its digest cannot
+// match), prepares the recorded file afresh (the password is checked against
+// its header and its chunk table loaded), then puts back the recorded
+// decryption state and chunk.
+bool reposition_container(rpl_Session* session) {
+  if (!reopen_recorded_file(session)) return false;
+  digest_check = B_TRUE;
+  bool_t closed = close_input_file(session);
+  digest_check = B_FALSE;
+  if (!closed) return false;
+  detect_container_kind(session);
+  if (!init_brix_decomp_decr(session)) return false;
+  zcx = cp.zcx;
+  chunk_header_num = cp.chunk_header_count;
+  if (!set_curr_chunk()) {
+    fprintf(stderr, "checkpoint file is corrupted\n");
+    return false;
+  }
+  chunk_index = cp.chunk_index;
+  lseek(session->src_fd, cp.offset, SEEK_SET);
+  block_source.writer = B_FALSE;
+  return true;
+}
+
+// Where reading resumes inside a container for a checkpoint at the header in
+// in_buf. A header that begins its chunk (its data area's first word is not
+// 0, and it is not the first file-phase point) is read again with that chunk,
+// under the context from before the chunk; otherwise reading resumes with the
+// next chunk, under the context after this one.
+int64 container_resume_offset(const lr_hdr* hdr, uint32 sync_num, int64 pos) {
+  uint32 first_data_word;  // zero or not whatever the byte order
+  memcpy(&first_data_word, hdr->u_lr_hdr_data.padding, sizeof(first_data_word));
+  if (sync_num == LRD_RESTART_FILE_PHASE_BASE || first_data_word == 0) {
+    cp.chunk_index++;
+    cp.zcx = zcx;
+    return pos;
+  }
+  cp.zcx = prev_zcx;
+  return pos - cp.chunk_len;
 }
 
 }  // namespace
@@ -100,7 +154,6 @@ bool reposition_plain_file(rpl_Session* session) {
 bool_t create_brix_writer_checkpoint_file(rpl_Session* session, lr_hdr_info* hdr_info, lr_hdr* hdr,
                                           uint32 sync_num) {
   (void)hdr_info;
-  (void)hdr;
   if (!files_kept_known) {
     files_kept = cp1.file_del;
     files_kept_known = true;
@@ -108,16 +161,15 @@ bool_t create_brix_writer_checkpoint_file(rpl_Session* session, lr_hdr_info* hdr
   cp.restart_sync_point = sync_num;
   cp.file_num = static_cast<int>(session->input_file_index);
 
-  bool ok = true;
-  if (!session->compressed && !session->encrypted) {
-    int64 offset = plain_header_offset();
-    if (offset > INT_MAX) {
-      fprintf(stderr, "Dump file offset %lld does not fit a checkpoint record\n",
-              static_cast<long long>(offset));
-      ok = false;
-    }
-    cp.offset = static_cast<int>(offset);
+  int64 offset = session->compressed || session->encrypted
+                     ? container_resume_offset(hdr, sync_num, lseek(session->src_fd, 0, SEEK_CUR))
+                     : plain_header_offset();
+  bool ok = offset <= INT_MAX;
+  if (!ok) {
+    fprintf(stderr, "Dump file offset %lld does not fit a checkpoint record\n",
+            static_cast<long long>(offset));
   }
+  cp.offset = static_cast<int>(offset);
   cp.blk_num = session->blk_num + (sync_num == LRD_RESTART_FILE_PHASE_BASE ? 1 : 0);
   cp.h_magic = CHECKPOINT_MAGIC;
 
@@ -133,9 +185,11 @@ bool_t ReadBrixWriterCheckpointFile(rpl_Session* session) {
   }
   int fd = open(name, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    if (session->restart_checkpoint <= CHECKPOINT_OPTIONAL_MAX) return B_TRUE;
-    fprintf(stderr, "could not find checkpoint file \n");
-    return B_FALSE;
+    if (session->restart_checkpoint > CHECKPOINT_OPTIONAL_MAX) {
+      fprintf(stderr, "could not find checkpoint file \n");
+      return B_FALSE;
+    }
+    return B_TRUE;  // nothing to restore
   }
   memset(&cp1, 0, sizeof(cp1));
   read_from_source(fd, &cp1, sizeof(cp1));
@@ -150,8 +204,17 @@ bool_t ReadBrixWriterCheckpointFile(rpl_Session* session) {
   cp.batch_index = cp1.batch_index;
   cp.file_num = cp1.file_num;
   cp.offset = cp1.offset;
+  record_loaded = true;
+  if (!session->compressed && !session->encrypted) return B_TRUE;
+
+  zcx = cp1.zcx;
+  cp.zcx = cp1.zcx;
+  cp.chunk_index = cp1.chunk_index;
+  cp.chunk_header_count = cp1.chunk_header_count;
   return B_TRUE;
 }
+
+bool_t checkpoint_record_loaded() { return record_loaded ? B_TRUE : B_FALSE; }
 
 bool_t delete_checkpoint_file(rpl_Session* session) {
   char name[BRIX_NAME_BUF_SIZE];
@@ -164,5 +227,7 @@ bool_t delete_checkpoint_file(rpl_Session* session) {
 }
 
 bool_t reposition_to_checkpoint(rpl_Session* session) {
-  return reposition_plain_file(session) ? B_TRUE : B_FALSE;
+  bool container = session->compressed || session->encrypted;
+  return (container ? reposition_container(session) : reposition_plain_file(session)) ? B_TRUE
+                                                                                       : B_FALSE;
 }

@@ -102,6 +102,9 @@ bool_t create_brix_writer_checkpoint_file(rpl_Session* session, lr_hdr_info* hdr
 // reading position from it.
 bool_t ReadBrixWriterCheckpointFile(rpl_Session* session);
 
+// Whether ReadBrixWriterCheckpointFile restored a record in this run.
+bool_t checkpoint_record_loaded();
+
 // Removes the files of the last ten points after a completed transfer.
 bool_t delete_checkpoint_file(rpl_Session* session);
 

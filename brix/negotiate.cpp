@@ -80,6 +80,20 @@ bool open_requested_dump_set(rpl_Session* session) {
   return prepare_if_container(session);
 }
 
+// A restart without a loaded record resumes from the start of the first
+// file. For a plain set that is the stream again from its first block; in a
+// container the start of the file is not the start of its data and there is
+// no decryption state to resume with, so such a restart is refused.
+bool restart_has_a_position(const rpl_Session* session) {
+  if (session->restart_checkpoint == 0 || checkpoint_record_loaded()) return true;
+  if (!session->compressed && !session->encrypted) return true;
+  fprintf(stderr,
+          "Cannot restart a compressed or encrypted dump set from point %u without its "
+          "checkpoint file\n",
+          session->restart_checkpoint);
+  return false;
+}
+
 void swap_words(uint32* words, size_t count) {
   for (size_t i = 0; i < count; i++) words[i] = marshal_uint4(words[i]);
 }
@@ -193,6 +207,7 @@ bool_t negotiate_dst(rpl_Session* session) {
   if (session->cmd == RPLCMD_ACQTREE && session->hbak && !ReadBrixWriterCheckpointFile(session)) {
     return B_FALSE;
   }
+  if (!restart_has_a_position(session)) return B_FALSE;
   uint64_t blks_done = marshal_uint8(static_cast<uint64_t>(session->blk_num));
   memcpy(session->in_buf + LR_NEG_BLKS_DONE_OFFSET, &blks_done, sizeof(blks_done));
   return write_exactly_once(session->client_fd, session->in_buf, LR_BLOCK_SIZE, "Bad reply write",
