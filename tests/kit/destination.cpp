@@ -133,6 +133,7 @@ class Transfer {
       res_.reply_kind = ReplyKind::block;
       res_.reached = Step::reply;
       checker_.feed(res_.reply);
+      if (opt_.on_block) opt_.on_block(res_.reply);
       return true;
     }
     const std::string part = reader_.partial();
@@ -189,6 +190,10 @@ class Transfer {
       res_.ack_echo = marshal_uint4(wire);
       res_.ack_echoed = true;
       res_.reached = Step::ack;
+      if (res_.ack_echo != opt_.ack_value) {
+        res_.error = "the acknowledgement echo " + std::to_string(res_.ack_echo) + " differs from " +
+                     std::to_string(opt_.ack_value);
+      }
       if (io == Io::closed) {
         res_.writer_closed = true;
         res_.closed_at = Step::finished;

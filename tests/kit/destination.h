@@ -46,7 +46,7 @@ struct DestinationOptions {
   uint32_t ack_value = kAckValue;
   bool keep_blocks = true;  // false: blocks are checked and counted, not kept
   StructureOptions structure;
-  std::function<void(const Block&)> on_block;  // each stream block as it arrives
+  std::function<void(const Block&)> on_block;  // each block as it arrives, the reply block first
 };
 
 enum class ReplyKind { none, block, refusal };

@@ -141,6 +141,21 @@ TEST(Destination, AckOtherThanOneGetsNoEchoAndIsReported) {
   EXPECT_EQ(r.structure_error, "");
 }
 
+TEST(Destination, EchoThatDiffersFromTheAckIsReported) {
+  const Stream s = minimal_stream();
+  FakeWriter fake([&](FakeWriterSide& w) {
+    if (!negotiate(w)) return;
+    for (const Block& b : s) w.write(b.bytes, LR_BLOCK_SIZE);
+    w.read_u32();
+    w.write_u32(5);
+  });
+  const DestinationResult r = run_destination(to(fake));
+  EXPECT_TRUE(r.ack_echoed);
+  EXPECT_EQ(r.ack_echo, 5u);
+  EXPECT_EQ(r.error, "the acknowledgement echo 5 differs from 1");
+  EXPECT_FALSE(r.complete);
+}
+
 TEST(Destination, WithoutAckItHangsUpAtTheEndHeader) {
   const Stream s = minimal_stream();
   uint32_t ack_seen = 99;

@@ -195,7 +195,7 @@ TEST(MinimalStream, IsTheDocumentedEightBlocks) {
 }
 
 TEST(MinimalStream, StartHeaderCarriesAnAcceptedReplyWithNoBlocksDone) {
-  const Block& start = minimal_stream()[0];
+  const Block start = minimal_stream()[0];
   const lr_neg_data_reply& r = hdr_block(start).u_lr_hdr_data.d_neg;
   EXPECT_EQ(marshal_uint4(static_cast<uint32_t>(r.ndr_errcode)), 0u);
   EXPECT_STREQ(r.ndr_src_path, StartInfo().src_path.c_str());
