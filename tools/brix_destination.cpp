@@ -6,7 +6,7 @@
 #include <string>
 
 #include "kit/destination.h"
-#include "tool_args.h"
+#include "tool_support.h"
 
 namespace {
 
@@ -180,14 +180,7 @@ void print_summary(const kit::DestinationResult& r) {
   printf("stream: %llu blocks after the reply, %llu bytes in %.3f s, %.1f MB/s\n",
          static_cast<unsigned long long>(r.stream_blocks),
          static_cast<unsigned long long>(r.bytes_received), r.elapsed_seconds, mbps);
-  printf("headers:");
-  const char* sep = " ";
-  for (const auto& h : r.headers_by_type) {
-    printf("%s%s %llu", sep, hdr_type_to_string(static_cast<uint32_t>(h.first)),
-           static_cast<unsigned long long>(h.second));
-    sep = ", ";
-  }
-  printf("\n");
+  tools::print_header_counts(r.headers_by_type);
   if (r.ack_sent) {
     if (r.ack_echoed) {
       printf("acknowledgement: echoed %u\n", r.ack_echo);

@@ -8,7 +8,7 @@
 
 #include "kit/dump_writer.h"
 #include "kit/stream_gen.h"
-#include "tool_args.h"
+#include "tool_support.h"
 
 namespace {
 
@@ -172,17 +172,6 @@ std::vector<uint64_t> file_sizes(uint64_t total, const Args& a) {
   return sizes;
 }
 
-void print_headers(const std::map<int32_t, uint64_t>& headers) {
-  printf("headers:");
-  const char* sep = " ";
-  for (const auto& h : headers) {
-    printf("%s%s %llu", sep, hdr_type_to_string(static_cast<uint32_t>(h.first)),
-           static_cast<unsigned long long>(h.second));
-    sep = ", ";
-  }
-  printf("\n");
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -213,6 +202,6 @@ int main(int argc, char** argv) {
          static_cast<unsigned long long>(r.blocks), static_cast<unsigned long long>(r.bytes),
          r.files.size(), a.shape.file_phase_headers_only ? ", file-phase data left out" : "",
          a.shape.end_header ? "" : ", no end-of-stream header");
-  print_headers(headers);
+  tools::print_header_counts(headers);
   return 0;
 }

@@ -39,6 +39,15 @@ Block header_block(int32_t type, uint32_t sync, uint32_t blk_num) {
   return b;
 }
 
+// A header about one object (a file or an attribute) with its inode.
+Block object_header(int32_t type, uint32_t sync, uint32_t blk_num, uint32_t inumber,
+                    uint32_t gennum) {
+  Block b = header_block(type, sync, blk_num);
+  hdr(b).h_inumber = wire(inumber);
+  hdr(b).h_gennum = wire(gennum);
+  return b;
+}
+
 void put_size(uint32_t (&words)[2], uint64_t size) {
   words[0] = wire(static_cast<uint32_t>(size));
   words[1] = wire(static_cast<uint32_t>(size >> 32));
@@ -124,9 +133,7 @@ Block strmdir_header(uint32_t sync, uint32_t blk_num, uint32_t entries, uint32_t
 }
 
 Block discard_header(uint32_t sync, uint32_t blk_num, uint32_t inumber) {
-  Block b = header_block(LR_HDR_DISCARD_DATA, sync, blk_num);
-  hdr(b).h_inumber = wire(inumber);
-  return b;
+  return object_header(LR_HDR_DISCARD_DATA, sync, blk_num, inumber, 0);
 }
 
 HolePattern holes_at(size_t entries, std::initializer_list<size_t> hole_indices) {
@@ -143,47 +150,44 @@ uint32_t data_blocks_of(const HolePattern& holes) {
   return n;
 }
 
-Block file_header(const FileSpec& spec) {
-  Block b = header_block(LR_HDR_FILE, spec.sync, spec.blk_num);
+Block file_header(const FileHeaderFields& fields) {
+  Block b = object_header(LR_HDR_FILE, fields.sync, fields.blk_num, fields.inumber, fields.gennum);
   lr_hdr_info& h = hdr(b);
-  h.h_inumber = wire(spec.inumber);
-  h.h_gennum = wire(spec.gennum);
   lr_inode& ri = h.h_file_metadata;
-  const bool dir = is_directory_type(spec.file_type);
-  ri.ri_file_type = wire(spec.file_type);
+  const bool dir = is_directory_type(fields.file_type);
+  ri.ri_file_type = wire(fields.file_type);
   ri.ri_nlink = wire(dir ? 2 : 1);
   ri.ri_perms = wire(dir ? kDirPerms : kFilePerms);
   ri.ri_uid = ri.ri_gid = wire(kOwner);
-  put_size(ri.ri_size, spec.size);
-  put_times(ri, kBaseTime + static_cast<int32_t>(spec.inumber % 86400));
-  if (dir) h.h_dir_num = wire(spec.dir_num);
-  put_entries(b, spec.holes);
-  for (size_t i = 0; i < spec.holes.size() && i < LR_MAX_FOLLOWING_BLKS; ++i) {
-    hdr_block(b).u_lr_hdr_data.d_blknos[i] = wire(spec.first_fbn + static_cast<uint32_t>(i));
+  put_size(ri.ri_size, fields.size);
+  put_times(ri, kBaseTime + static_cast<int32_t>(fields.inumber % 86400));
+  if (dir) h.h_dir_num = wire(fields.dir_num);
+  put_entries(b, fields.holes);
+  for (size_t i = 0; i < fields.holes.size() && i < LR_MAX_FOLLOWING_BLKS; ++i) {
+    hdr_block(b).u_lr_hdr_data.d_blknos[i] = wire(fields.first_fbn + static_cast<uint32_t>(i));
   }
   return b;
 }
 
-Block ext_attr_header(const ExtAttrSpec& spec) {
-  Block b = header_block(LR_HDR_EXT_ATTR, spec.sync, spec.blk_num);
+Block ext_attr_header(const ExtAttrFields& fields) {
+  Block b =
+      object_header(LR_HDR_EXT_ATTR, fields.sync, fields.blk_num, fields.inumber, fields.gennum);
   lr_hdr_info& h = hdr(b);
-  h.h_inumber = wire(spec.inumber);
-  h.h_gennum = wire(spec.gennum);
   lr_ext_attr_info& ea = h.h_attr_metadata;
-  ea.rea_base_file_inum = wire(spec.base_file_inum);
-  ea.rea_type = wire(spec.type);
-  put_size(ea.rea_size, spec.size);
-  if (spec.type == EXT_ATTR_TYPE_NT_ALTERNATE_DATA) {
+  ea.rea_base_file_inum = wire(fields.base_file_inum);
+  ea.rea_type = wire(fields.type);
+  put_size(ea.rea_size, fields.size);
+  if (fields.type == EXT_ATTR_TYPE_NT_ALTERNATE_DATA) {
     // The stream's name as 16-bit code units, least significant byte first.
-    const size_t units = std::min<size_t>(spec.stream_name.size(), LR_HDR_SPARES_SIZE / 2);
+    const size_t units = std::min<size_t>(fields.stream_name.size(), LR_HDR_SPARES_SIZE / 2);
     for (size_t i = 0; i < units; ++i) {
-      hdr_block(b).spares[2 * i] = spec.stream_name[i];
+      hdr_block(b).spares[2 * i] = fields.stream_name[i];
       hdr_block(b).spares[2 * i + 1] = 0;
     }
     ea.rea_attr_name_size = marshal_uint2(static_cast<uint16_t>(2 * units));
     ea.rea_nametype = LRN_UNICODE_LONG;
   }
-  put_entries(b, spec.holes);
+  put_entries(b, fields.holes);
   return b;
 }
 

@@ -40,7 +40,7 @@ HolePattern holes_at(size_t entries, std::initializer_list<size_t> hole_indices)
 // Data blocks that a pattern announces (its zero bytes).
 uint32_t data_blocks_of(const HolePattern& holes);
 
-struct FileSpec {
+struct FileHeaderFields {
   uint32_t sync = 0;
   uint32_t blk_num = 0;
   uint32_t file_type = FILE_TYPE_REGULAR;
@@ -53,9 +53,9 @@ struct FileSpec {
 };
 // LR_HDR_FILE: h_valid_data_entries = entries, h_hole_entries = holes,
 // h_blks_until_hdr = entries - holes, h_holes and d_blknos from the pattern.
-Block file_header(const FileSpec& spec);
+Block file_header(const FileHeaderFields& fields);
 
-struct ExtAttrSpec {
+struct ExtAttrFields {
   uint32_t sync = 0;
   uint32_t blk_num = 0;
   uint32_t inumber = 200000;  // the attribute's own inode
@@ -67,7 +67,7 @@ struct ExtAttrSpec {
   std::string stream_name;  // for EXT_ATTR_TYPE_NT_ALTERNATE_DATA: stored as 16-bit units in spares
 };
 // LR_HDR_EXT_ATTR with counts from the pattern as for file_header.
-Block ext_attr_header(const ExtAttrSpec& spec);
+Block ext_attr_header(const ExtAttrFields& fields);
 
 // A data block of pseudo-random bytes from `seed`, never starting with the
 // header magic.

@@ -21,8 +21,10 @@ namespace {
 
 constexpr auto kRetryPause = std::chrono::milliseconds(20);
 
-// A numeric IPv4 or IPv6 address and port as a socket address.
-bool make_address(const std::string& host, uint16_t port, sockaddr_storage& addr, socklen_t& len) {
+}  // namespace
+
+bool numeric_address(const std::string& host, uint16_t port, sockaddr_storage& addr,
+                     socklen_t& len) {
   memset(&addr, 0, sizeof addr);
   auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
   if (inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
@@ -40,8 +42,6 @@ bool make_address(const std::string& host, uint16_t port, sockaddr_storage& addr
   }
   return false;
 }
-
-}  // namespace
 
 const char* io_name(Io io) {
   switch (io) {
@@ -74,7 +74,7 @@ bool DestinationConnection::connect(const std::string& host, uint16_t port, int 
   peer_closed_ = false;
   sockaddr_storage addr;
   socklen_t len = 0;
-  if (!make_address(host, port, addr, len)) {
+  if (!numeric_address(host, port, addr, len)) {
     error_ = "not a numeric address: " + host;
     return false;
   }

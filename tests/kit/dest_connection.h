@@ -5,6 +5,8 @@
 #ifndef KIT_DEST_CONNECTION_H
 #define KIT_DEST_CONNECTION_H
 
+#include <sys/socket.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -23,6 +25,11 @@ enum class Io {
 };
 
 const char* io_name(Io io);
+
+// A numeric IPv4 or IPv6 address ("127.0.0.1", "::1") and a port as a
+// socket address; false when `host` is neither.
+bool numeric_address(const std::string& host, uint16_t port, sockaddr_storage& addr,
+                     socklen_t& len);
 
 class DestinationConnection {
  public:

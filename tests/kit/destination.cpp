@@ -191,8 +191,8 @@ class Transfer {
       res_.ack_echoed = true;
       res_.reached = Step::ack;
       if (res_.ack_echo != opt_.ack_value) {
-        res_.error = "the acknowledgement echo " + std::to_string(res_.ack_echo) + " differs from " +
-                     std::to_string(opt_.ack_value);
+        res_.error = "the acknowledgement echo " + std::to_string(res_.ack_echo) +
+                     " differs from " + std::to_string(opt_.ack_value);
       }
       if (io == Io::closed) {
         res_.writer_closed = true;

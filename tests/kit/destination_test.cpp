@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 
 #include "kit/fake_writer.h"
 #include "kit/stream_gen.h"
@@ -23,15 +24,21 @@ bool negotiate(FakeWriterSide& w, std::string* request = nullptr) {
   return req.size() == LR_BLOCK_SIZE;
 }
 
-// Sends the stream (reply first), then serves the acknowledgement.
-void serve(FakeWriterSide& w, const Stream& s, uint32_t* ack_seen = nullptr) {
+// Sends the stream (reply first), then serves the acknowledgement: echoes
+// it when it is 1 (or sends `echo` instead, when given).
+void serve(FakeWriterSide& w, const Stream& s, uint32_t* ack_seen = nullptr,
+           std::optional<uint32_t> echo = std::nullopt) {
   if (!negotiate(w)) return;
   for (const Block& b : s) {
     if (!w.write(b.bytes, LR_BLOCK_SIZE)) return;
   }
   const uint32_t ack = w.read_u32();
   if (ack_seen != nullptr) *ack_seen = ack;
-  if (ack == kAckValue) w.write_u32(ack);
+  if (echo) {
+    w.write_u32(*echo);
+  } else if (ack == kAckValue) {
+    w.write_u32(ack);
+  }
 }
 
 DestinationOptions to(const FakeWriter& fake) {
@@ -143,12 +150,7 @@ TEST(Destination, AckOtherThanOneGetsNoEchoAndIsReported) {
 
 TEST(Destination, EchoThatDiffersFromTheAckIsReported) {
   const Stream s = minimal_stream();
-  FakeWriter fake([&](FakeWriterSide& w) {
-    if (!negotiate(w)) return;
-    for (const Block& b : s) w.write(b.bytes, LR_BLOCK_SIZE);
-    w.read_u32();
-    w.write_u32(5);
-  });
+  FakeWriter fake([&](FakeWriterSide& w) { serve(w, s, nullptr, 5); });
   const DestinationResult r = run_destination(to(fake));
   EXPECT_TRUE(r.ack_echoed);
   EXPECT_EQ(r.ack_echo, 5u);

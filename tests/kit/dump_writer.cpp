@@ -41,7 +41,7 @@ DumpSetLayout multi_prefix_layout(const std::vector<std::string>& prefixes,
   for (size_t p = 0; p < per_prefix.size() && p < prefixes.size(); ++p) {
     int number = 0;
     for (uint64_t blocks : per_prefix[p]) {
-      DumpFileSpec f;
+      DumpFilePlan f;
       f.prefix = p;
       f.number = number++;
       f.blocks = blocks;
@@ -49,7 +49,7 @@ DumpSetLayout multi_prefix_layout(const std::vector<std::string>& prefixes,
     }
   }
   // Whatever the listed files leave goes into one more file of the last prefix.
-  DumpFileSpec rest;
+  DumpFilePlan rest;
   rest.prefix = layout.files.empty() ? 0 : layout.files.back().prefix;
   rest.number = layout.files.empty() ? 0 : layout.files.back().number + 1;
   rest.blocks = kRestOfStream;
@@ -66,7 +66,7 @@ DumpSetLayout even_layout(const std::string& prefix, uint64_t total, uint64_t pe
 }
 
 void leave_gap(DumpSetLayout& layout, size_t prefix, int number) {
-  for (DumpFileSpec& f : layout.files) {
+  for (DumpFilePlan& f : layout.files) {
     if (f.prefix == prefix && f.number >= number) ++f.number;
   }
 }
@@ -84,22 +84,22 @@ bool DumpSetWriter::fail(const std::string& what) {
 
 bool DumpSetWriter::open_next() {
   if (next_file_ >= layout_.files.size()) return fail("the layout has no room for more blocks");
-  const DumpFileSpec& spec = layout_.files[next_file_++];
-  if (spec.prefix >= layout_.prefixes.size())
+  const DumpFilePlan& plan = layout_.files[next_file_++];
+  if (plan.prefix >= layout_.prefixes.size())
     return fail("a file names a prefix that is not listed");
-  if (spec.tail_bytes >= LR_BLOCK_SIZE)
+  if (plan.tail_bytes >= LR_BLOCK_SIZE)
     return fail("a trailing partial block must be shorter than a block");
-  const std::string name = dump_file_name(layout_.prefixes[spec.prefix], spec.number);
+  const std::string name = dump_file_name(layout_.prefixes[plan.prefix], plan.number);
   current_ = fopen(name.c_str(), "wbe");
   if (current_ == nullptr) return fail(errno_text("cannot create", name));
   result_.files.push_back(name);
-  current_left_ = spec.blocks;
+  current_left_ = plan.blocks;
   return true;
 }
 
 bool DumpSetWriter::close_current() {
-  const DumpFileSpec& spec = layout_.files[next_file_ - 1];
-  const std::string tail(spec.tail_bytes, static_cast<char>(kTailFill));
+  const DumpFilePlan& plan = layout_.files[next_file_ - 1];
+  const std::string tail(plan.tail_bytes, static_cast<char>(kTailFill));
   bool ok = fwrite(tail.data(), 1, tail.size(), current_) == tail.size();
   ok = fclose(current_) == 0 && ok;
   current_ = nullptr;
@@ -133,12 +133,12 @@ bool DumpSetWriter::finish() {
     if (!close_current()) return false;
   }
   while (next_file_ < layout_.files.size()) {
-    const DumpFileSpec& spec = layout_.files[next_file_];
-    if (spec.blocks != 0 && spec.blocks != kRestOfStream) {
+    const DumpFilePlan& plan = layout_.files[next_file_];
+    if (plan.blocks != 0 && plan.blocks != kRestOfStream) {
       return fail("the layout wants more blocks than the stream has");
     }
     // A trailing "rest" file with nothing left is not made unless it carries a tail.
-    if (spec.blocks == kRestOfStream && spec.tail_bytes == 0 &&
+    if (plan.blocks == kRestOfStream && plan.tail_bytes == 0 &&
         next_file_ + 1 == layout_.files.size()) {
       break;
     }

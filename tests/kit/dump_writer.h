@@ -25,7 +25,7 @@ enum class DumpFormat { plain };  // the stream blocks back to back
 // Marks a file that takes all blocks still to come.
 constexpr uint64_t kRestOfStream = UINT64_MAX;
 
-struct DumpFileSpec {
+struct DumpFilePlan {
   size_t prefix = 0;      // index into DumpSetLayout::prefixes
   int number = 0;         // the file is named dump_file_name(prefix, number)
   uint64_t blocks = 0;    // stream blocks it holds (0: an empty file), or kRestOfStream
@@ -36,7 +36,7 @@ struct DumpFileSpec {
 // Files are written in the order listed and take the stream's blocks in that order.
 struct DumpSetLayout {
   std::vector<std::string> prefixes;
-  std::vector<DumpFileSpec> files;
+  std::vector<DumpFilePlan> files;
 };
 
 // One prefix; file k holds blocks_per_file[k] blocks; blocks left after the

@@ -4,42 +4,31 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "kit/stream_gen.h"
+#include "kit/temp_dir.h"
 
 namespace kit {
 namespace {
 
 class DumpWriter : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/kit_dump_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    for (const std::string& f : made_) remove(f.c_str());
-    rmdir(dir_.c_str());
-  }
-  std::string prefix(const char* name) { return dir_ + "/" + name; }
-  void track(const DumpSetResult& r) { made_.insert(made_.end(), r.files.begin(), r.files.end()); }
+  void SetUp() override { ASSERT_NE(dir_.path(), ""); }
+  std::string prefix(const char* name) { return dir_.file(name); }
 
   static long size_of(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
   }
 
-  std::string dir_;
-  std::vector<std::string> made_;
+  TempDir dir_;
   const Stream stream_ = generate_stream(StreamShape());
 };
 
 TEST_F(DumpWriter, SplitsAtTheGivenCountsAndPutsTheRestInOneMoreFile) {
   const std::string p = prefix("vol");
   const DumpSetResult r = write_plain_set(p, stream_, {3, 0, 5});
-  track(r);
   ASSERT_TRUE(r.ok()) << r.error;
   ASSERT_EQ(r.files, (std::vector<std::string>{p + ".0", p + ".1", p + ".2", p + ".3"}));
   EXPECT_EQ(size_of(p + ".0"), 3 * 4096);
@@ -56,7 +45,6 @@ TEST_F(DumpWriter, SplitsAtTheGivenCountsAndPutsTheRestInOneMoreFile) {
 TEST_F(DumpWriter, ExactSplitMakesNoEmptyTrailingFile) {
   const std::string p = prefix("exact");
   const DumpSetResult r = write_plain_set(p, stream_, {10, stream_.size() - 10});
-  track(r);
   ASSERT_TRUE(r.ok()) << r.error;
   EXPECT_EQ(r.files.size(), 2u);
   EXPECT_EQ(r.blocks, stream_.size());
@@ -67,7 +55,6 @@ TEST_F(DumpWriter, GapHidesTheFilesBehindIt) {
   DumpSetLayout layout = split_layout(p, {4, 4});
   leave_gap(layout, 0, 1);
   const DumpSetResult r = write_dump_set(layout, stream_);
-  track(r);
   ASSERT_TRUE(r.ok()) << r.error;
   EXPECT_EQ(r.files, (std::vector<std::string>{p + ".0", p + ".2", p + ".3"}));
   const SetBytes back = read_set_bytes({p});
@@ -80,7 +67,6 @@ TEST_F(DumpWriter, TrailingPartialBlockIsAppendedToItsFile) {
   DumpSetLayout layout = split_layout(p, {5});
   layout.files[0].tail_bytes = 100;
   const DumpSetResult r = write_dump_set(layout, stream_);
-  track(r);
   ASSERT_TRUE(r.ok()) << r.error;
   EXPECT_EQ(size_of(p + ".0"), 5 * 4096 + 100);
   const SetBytes back = read_set_bytes({p});
@@ -92,7 +78,6 @@ TEST_F(DumpWriter, TrailingPartialBlockIsAppendedToItsFile) {
 TEST_F(DumpWriter, BlocksAreSpreadOverSeveralPrefixesInOrder) {
   const std::string a = prefix("a"), b = prefix("b");
   const DumpSetResult r = write_dump_set(multi_prefix_layout({a, b}, {{2, 3}, {4}}), stream_);
-  track(r);
   ASSERT_TRUE(r.ok()) << r.error;
   EXPECT_EQ(r.files, (std::vector<std::string>{a + ".0", a + ".1", b + ".0", b + ".1"}));
   const SetBytes back = read_set_bytes({a, b});
@@ -103,23 +88,22 @@ TEST_F(DumpWriter, BlocksAreSpreadOverSeveralPrefixesInOrder) {
 TEST_F(DumpWriter, LayoutsThatDoNotMatchTheStreamAreRefused) {
   DumpSetLayout too_big;
   too_big.prefixes = {prefix("big")};
-  too_big.files = {DumpFileSpec{0, 0, stream_.size() + 1, 0, DumpFormat::plain}};
+  too_big.files = {DumpFilePlan{0, 0, stream_.size() + 1, 0, DumpFormat::plain}};
   DumpSetResult r = write_dump_set(too_big, stream_);
-  track(r);
   EXPECT_NE(r.error.find("wants 1 more blocks"), std::string::npos) << r.error;
 
   DumpSetLayout too_small;
   too_small.prefixes = {prefix("small")};
-  too_small.files = {DumpFileSpec{0, 0, 2, 0, DumpFormat::plain}};
+  too_small.files = {DumpFilePlan{0, 0, 2, 0, DumpFormat::plain}};
   r = write_dump_set(too_small, stream_);
-  track(r);
   EXPECT_EQ(r.error, "the layout has no room for more blocks");
 
   DumpSetLayout bad_dir;
-  bad_dir.prefixes = {dir_ + "/missing/vol"};
-  bad_dir.files = {DumpFileSpec{0, 0, kRestOfStream, 0, DumpFormat::plain}};
+  bad_dir.prefixes = {dir_.file("missing/vol")};
+  bad_dir.files = {DumpFilePlan{0, 0, kRestOfStream, 0, DumpFormat::plain}};
   r = write_dump_set(bad_dir, stream_);
-  EXPECT_NE(r.error.find("cannot create " + dir_ + "/missing/vol.0"), std::string::npos) << r.error;
+  EXPECT_NE(r.error.find("cannot create " + dir_.file("missing/vol.0")), std::string::npos)
+      << r.error;
 }
 
 TEST(DumpNames, FilesAndCheckpointsAreNamedAfterThePrefix) {

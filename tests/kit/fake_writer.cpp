@@ -10,6 +10,7 @@
 
 #include <cstring>
 
+#include "kit/dest_connection.h"
 #include "marshal.h"
 
 namespace kit {
@@ -63,19 +64,9 @@ bool FakeWriterSide::peer_closes() {
 }
 
 FakeWriter::FakeWriter(Script script, const std::string& host, int delay_listen_ms) {
-  sockaddr_storage addr{};
+  sockaddr_storage addr;
   socklen_t len;
-  auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
-  auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
-  if (inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
-    v4->sin_family = AF_INET;
-    len = sizeof *v4;
-  } else if (inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
-    v6->sin6_family = AF_INET6;
-    len = sizeof *v6;
-  } else {
-    return;
-  }
+  if (!numeric_address(host, 0, addr, len)) return;
   listen_fd_ = socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listen_fd_ < 0) return;
   if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
@@ -85,7 +76,8 @@ FakeWriter::FakeWriter(Script script, const std::string& host, int delay_listen_
     listen_fd_ = -1;
     return;
   }
-  port_ = ntohs(addr.ss_family == AF_INET ? v4->sin_port : v6->sin6_port);
+  port_ = ntohs(addr.ss_family == AF_INET ? reinterpret_cast<sockaddr_in*>(&addr)->sin_port
+                                          : reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port);
   thread_ = std::thread([this, script, delay_listen_ms] {
     if (delay_listen_ms > 0) {
       usleep(static_cast<useconds_t>(delay_listen_ms) * 1000);

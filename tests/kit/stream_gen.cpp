@@ -61,16 +61,16 @@ bool StreamGenerator::plan_header(Block& out) {
         return true;
       case Phase::dirs:
         if (counter_ < shape_.directories) {
-          FileSpec spec;
-          spec.blk_num = at;
-          spec.file_type = FILE_TYPE_DIRECTORY;
-          spec.inumber = kDirInumBase + counter_;
-          spec.gennum = rng_.between(1, kMaxGen);
-          spec.dir_num = ++counter_;
+          FileHeaderFields fields;
+          fields.blk_num = at;
+          fields.file_type = FILE_TYPE_DIRECTORY;
+          fields.inumber = kDirInumBase + counter_;
+          fields.gennum = rng_.between(1, kMaxGen);
+          fields.dir_num = ++counter_;
           dir_blocks_total_ = rng_.between(1, kMaxDirBlocks);
-          spec.size = uint64_t{dir_blocks_total_} * LR_BLOCK_SIZE;
-          spec.holes = HolePattern(dir_blocks_total_, 0);
-          emit_header(out, file_header(spec), dir_blocks_total_, Data::dir);
+          fields.size = uint64_t{dir_blocks_total_} * LR_BLOCK_SIZE;
+          fields.holes = HolePattern(dir_blocks_total_, 0);
+          emit_header(out, file_header(fields), dir_blocks_total_, Data::dir);
           return true;
         }
         phase_ = Phase::deleted;
@@ -104,17 +104,18 @@ bool StreamGenerator::plan_header(Block& out) {
         break;
       case Phase::tree_attrs:
         if (counter_ < shape_.tree_ext_attrs) {
-          ExtAttrSpec spec;
-          spec.blk_num = at;
-          spec.inumber = kAttrInumBase + counter_;
-          spec.gennum = rng_.between(1, kMaxGen);
-          spec.base_file_inum =
+          ExtAttrFields fields;
+          fields.blk_num = at;
+          fields.inumber = kAttrInumBase + counter_;
+          fields.gennum = rng_.between(1, kMaxGen);
+          fields.base_file_inum =
               shape_.directories ? kDirInumBase + counter_ % shape_.directories : kRootInum;
-          spec.type = kTreeAttrTypes[counter_ % (sizeof kTreeAttrTypes / sizeof kTreeAttrTypes[0])];
-          spec.size = size_within(rng_, 1);
-          spec.holes = HolePattern(1, 0);
+          fields.type =
+              kTreeAttrTypes[counter_ % (sizeof kTreeAttrTypes / sizeof kTreeAttrTypes[0])];
+          fields.size = size_within(rng_, 1);
+          fields.holes = HolePattern(1, 0);
           ++counter_;
-          emit_header(out, ext_attr_header(spec), 1, Data::plain);
+          emit_header(out, ext_attr_header(fields), 1, Data::plain);
           return true;
         }
         phase_ = Phase::mid;
@@ -187,39 +188,39 @@ void StreamGenerator::begin_file() {
 void StreamGenerator::file_chunk(Block& out) {
   const uint32_t total = static_cast<uint32_t>(file_holes_.size());
   const uint32_t n = std::min<uint32_t>(total - file_pos_, LR_MAX_FOLLOWING_BLKS);
-  FileSpec spec;
-  spec.sync = next_file_phase_sync();
-  spec.blk_num = static_cast<uint32_t>(full_index_);
-  spec.inumber = file_inum_;
-  spec.gennum = file_gen_;
-  spec.size = file_size_;
-  spec.first_fbn = file_pos_;
-  spec.holes.assign(file_holes_.begin() + file_pos_, file_holes_.begin() + file_pos_ + n);
+  FileHeaderFields fields;
+  fields.sync = next_file_phase_sync();
+  fields.blk_num = static_cast<uint32_t>(full_index_);
+  fields.inumber = file_inum_;
+  fields.gennum = file_gen_;
+  fields.size = file_size_;
+  fields.first_fbn = file_pos_;
+  fields.holes.assign(file_holes_.begin() + file_pos_, file_holes_.begin() + file_pos_ + n);
   file_pos_ += n;
   if (file_pos_ >= total) {
     in_file_ = false;
     ++files_done_;
   }
-  emit_header(out, file_header(spec), data_blocks_of(spec.holes), Data::plain);
+  emit_header(out, file_header(fields), data_blocks_of(fields.holes), Data::plain);
 }
 
 bool StreamGenerator::file_phase_attr(Block& out) {
   const uint32_t j = attrs_done_++;
   const uint32_t entries = rng_.between(1, kMaxAttrBlocks);
-  ExtAttrSpec spec;
-  spec.holes = random_holes(entries);
-  const uint32_t data = data_blocks_of(spec.holes);
+  ExtAttrFields fields;
+  fields.holes = random_holes(entries);
+  const uint32_t data = data_blocks_of(fields.holes);
   if (shape_.total_blocks != 0 && 1 + uint64_t{data} > remaining()) return false;
-  spec.sync = next_file_phase_sync();
-  spec.blk_num = static_cast<uint32_t>(full_index_);
-  spec.inumber = kAttrInumBase + shape_.tree_ext_attrs + j;
-  spec.gennum = rng_.between(1, kMaxGen);
-  spec.base_file_inum = files_done_ ? file_inum_ : kRootInum;
-  spec.type = 1 + j % kValidAttrTypes;
-  if (spec.type == EXT_ATTR_TYPE_NT_ALTERNATE_DATA)
-    spec.stream_name = "stream_" + std::to_string(j);
-  spec.size = size_within(rng_, entries);
-  emit_header(out, ext_attr_header(spec), data, Data::plain);
+  fields.sync = next_file_phase_sync();
+  fields.blk_num = static_cast<uint32_t>(full_index_);
+  fields.inumber = kAttrInumBase + shape_.tree_ext_attrs + j;
+  fields.gennum = rng_.between(1, kMaxGen);
+  fields.base_file_inum = files_done_ ? file_inum_ : kRootInum;
+  fields.type = 1 + j % kValidAttrTypes;
+  if (fields.type == EXT_ATTR_TYPE_NT_ALTERNATE_DATA)
+    fields.stream_name = "stream_" + std::to_string(j);
+  fields.size = size_within(rng_, entries);
+  emit_header(out, ext_attr_header(fields), data, Data::plain);
   return true;
 }
 
@@ -272,7 +273,7 @@ Stream generate_stream(const StreamShape& shape) {
 Stream minimal_stream() {
   Stream s;
   s.push_back(start_header());
-  FileSpec dir;
+  FileHeaderFields dir;
   dir.blk_num = 1;
   dir.file_type = FILE_TYPE_DIRECTORY;
   dir.inumber = kDirInumBase;
@@ -282,7 +283,7 @@ Stream minimal_stream() {
   s.push_back(file_header(dir));
   s.push_back(generated_dir_block(mix_seed(0, 2), kEntryInumBase, false));
   s.push_back(mid_stream_header(LRD_RESTART_FILE_PHASE_BASE, 3));
-  FileSpec file;
+  FileHeaderFields file;
   file.sync = LRD_RESTART_FILE_PHASE_BASE;
   file.blk_num = 4;
   file.inumber = kFileInumBase;

@@ -145,11 +145,11 @@ TEST(StreamGenerator, DataBlocksNeverCarryTheMagicUnlessAskedTo) {
 }
 
 TEST(StreamGenerator, AlternateDataStreamNameIsStoredAsSixteenBitUnits) {
-  ExtAttrSpec spec;
-  spec.type = EXT_ATTR_TYPE_NT_ALTERNATE_DATA;
-  spec.stream_name = "ads";
-  spec.holes = holes_at(2, {0});
-  const Block b = ext_attr_header(spec);
+  ExtAttrFields fields;
+  fields.type = EXT_ATTR_TYPE_NT_ALTERNATE_DATA;
+  fields.stream_name = "ads";
+  fields.holes = holes_at(2, {0});
+  const Block b = ext_attr_header(fields);
   const unsigned char name[6] = {'a', 0, 'd', 0, 's', 0};
   EXPECT_EQ(memcmp(hdr_block(b).spares, name, sizeof name), 0);
   EXPECT_EQ(marshal_uint2(hdr(b).h_attr_metadata.rea_attr_name_size), 6);
@@ -159,9 +159,9 @@ TEST(StreamGenerator, AlternateDataStreamNameIsStoredAsSixteenBitUnits) {
 }
 
 TEST(StreamGenerator, FileSizeOfFourGibibytesIsStoredLowWordFirst) {
-  FileSpec spec;
-  spec.size = uint64_t{1} << 32;
-  const Block b = file_header(spec);
+  FileHeaderFields fields;
+  fields.size = uint64_t{1} << 32;
+  const Block b = file_header(fields);
   const unsigned char expected[8] = {0, 0, 0, 0, 1, 0, 0, 0};
   EXPECT_EQ(memcmp(b.bytes + 64, expected, 8), 0);
 }

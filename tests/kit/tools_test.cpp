@@ -2,9 +2,7 @@
 // kit reads back and checks; brix_destination talks to a fake writer and
 // reports through its exit status.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "kit/destination.h"
@@ -14,6 +12,7 @@
 #include "kit/runner.h"
 #include "kit/stream_check.h"
 #include "kit/stream_gen.h"
+#include "kit/temp_dir.h"
 
 namespace kit {
 namespace {
@@ -22,22 +21,14 @@ constexpr int kWaitMs = 20000;
 
 class Tools : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/kit_tools_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    const std::string cmd = "rm -rf '" + dir_ + "'";
-    EXPECT_EQ(system(cmd.c_str()), 0);
-  }
+  void SetUp() override { ASSERT_NE(dir_.path(), ""); }
 
   // Runs a tool to its end; returns its exit code.
   int run(const char* tool, const std::vector<std::string>& args) {
     ProcessOptions o;
     o.path = tool;
     o.args = args;
-    o.cwd = dir_;
+    o.cwd = dir_.path();
     WriterProcess p;
     if (!p.start(o)) {
       ADD_FAILURE() << p.error();
@@ -49,7 +40,8 @@ class Tools : public ::testing::Test {
     return st.exited ? st.code : -1;
   }
 
-  std::string dir_, out_, err_;
+  TempDir dir_;
+  std::string out_, err_;
 };
 
 TEST_F(Tools, MkdumpWritesTheGeneratedStreamSpreadOverTheFiles) {
@@ -57,7 +49,7 @@ TEST_F(Tools, MkdumpWritesTheGeneratedStreamSpreadOverTheFiles) {
       << err_;
   EXPECT_NE(out_.find("wrote vol.0 (334 blocks)"), std::string::npos) << out_;
   EXPECT_NE(out_.find("stream: 1000 blocks, 4096000 bytes, 3 files"), std::string::npos) << out_;
-  const SetBytes set = read_set_bytes({dir_ + "/vol"});
+  const SetBytes set = read_set_bytes({dir_.file("vol")});
   ASSERT_EQ(set.files.size(), 3u);
   StreamShape shape;
   shape.total_blocks = 1000;
@@ -69,7 +61,7 @@ TEST_F(Tools, MkdumpWritesTheGeneratedStreamSpreadOverTheFiles) {
 
 TEST_F(Tools, MkdumpStrippedSetWithoutEndFollowsTheInflatingRules) {
   ASSERT_EQ(run(BRIX_MKDUMP_PATH, {"--stripped", "--no-end", "--per-file", "7", "vol"}), 0) << err_;
-  const SetBytes set = read_set_bytes({dir_ + "/vol"});
+  const SetBytes set = read_set_bytes({dir_.file("vol")});
   const Stream s = blocks_of(set.bytes);
   EXPECT_EQ(check_inflating_rules(s), "");
   const std::vector<size_t> headers = header_indices(s, Form::stripped);
@@ -137,7 +129,7 @@ TEST_F(Tools, DestinationReceivesTheWholeStreamAndSavesIt) {
   EXPECT_NE(out_.find("acknowledgement: echoed 1"), std::string::npos);
   EXPECT_NE(out_.find("structure: ok"), std::string::npos);
   std::string saved, error;
-  ASSERT_TRUE(read_file(dir_ + "/got", saved, error)) << error;
+  ASSERT_TRUE(read_file(dir_.file("got"), saved, error)) << error;
   ASSERT_EQ(saved.size(), s.size() * LR_BLOCK_SIZE);
   EXPECT_EQ(memcmp(saved.data(), s.data(), saved.size()), 0);
 }

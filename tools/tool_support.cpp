@@ -1,8 +1,11 @@
-// Number parsing for the helper tools.
-#include "tool_args.h"
+// Command-line numbers and header counts for the helper tools.
+#include "tool_support.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+
+#include "lr.h"
 
 namespace tools {
 
@@ -75,6 +78,17 @@ std::string option_label(int value, const option* longopts) {
     if (o->val == value) return std::string("--") + o->name;
   }
   return std::string("-") + static_cast<char>(value);
+}
+
+void print_header_counts(const std::map<int32_t, uint64_t>& counts) {
+  printf("headers:");
+  const char* sep = " ";
+  for (const auto& c : counts) {
+    printf("%s%s %llu", sep, hdr_type_to_string(static_cast<uint32_t>(c.first)),
+           static_cast<unsigned long long>(c.second));
+    sep = ", ";
+  }
+  printf("\n");
 }
 
 }  // namespace tools

@@ -1,10 +1,12 @@
-// Number parsing shared by the helper tools' command lines.
-#ifndef TOOLS_TOOL_ARGS_H
-#define TOOLS_TOOL_ARGS_H
+// What the helper tools share: parsing numbers on their command lines and
+// printing header counts.
+#ifndef TOOLS_TOOL_SUPPORT_H
+#define TOOLS_TOOL_SUPPORT_H
 
 #include <getopt.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace tools {
@@ -21,6 +23,9 @@ bool parse_ratio(const char* text, double& out);
 // "--name" of the option whose getopt value is `value`, for messages.
 std::string option_label(int value, const option* longopts);
 
+// Prints "headers: NAME count, ..." with the header types' names.
+void print_header_counts(const std::map<int32_t, uint64_t>& counts);
+
 }  // namespace tools
 
-#endif  // TOOLS_TOOL_ARGS_H
+#endif  // TOOLS_TOOL_SUPPORT_H
