@@ -27,6 +27,8 @@ constexpr int kOutputGraceMs = 1000;   // output still arriving after the child 
 constexpr auto kReapPause = std::chrono::milliseconds(2);
 constexpr char kDefaultEofChar = 0x04;  // Ctrl-D, when the terminal's own cannot be read
 constexpr int kExecFailedStatus = 127;
+constexpr int kFailedChdir = 1;  // steps of the child's set-up that can fail
+constexpr int kFailedExec = 2;
 
 // Writes everything, giving up when the reader stays blocked too long or has gone.
 bool write_all(int fd, const char* p, size_t n, bool socket) {
@@ -50,9 +52,14 @@ bool write_all(int fd, const char* p, size_t n, bool socket) {
   dup2(out, STDOUT_FILENO);
   dup2(err, STDERR_FILENO);
   if (o.stdin_mode == StdinMode::terminal) ioctl(STDIN_FILENO, TIOCSCTTY, 0);
-  if (o.cwd.empty() || chdir(o.cwd.c_str()) == 0) execv(o.path.c_str(), argv);
-  const int cause = errno;
-  if (write(status_fd, &cause, sizeof cause) < 0) _exit(kExecFailedStatus);
+  // What failed goes back to the parent: the step and errno.
+  int failure[2] = {kFailedChdir, 0};
+  if (o.cwd.empty() || chdir(o.cwd.c_str()) == 0) {
+    execv(o.path.c_str(), argv);
+    failure[0] = kFailedExec;
+  }
+  failure[1] = errno;
+  if (write(status_fd, failure, sizeof failure) < 0) _exit(kExecFailedStatus);
   _exit(kExecFailedStatus);
 }
 
@@ -110,14 +117,14 @@ bool WriterProcess::start(const ProcessOptions& o) {
     close(*fd);
     *fd = -1;
   }
-  int cause = 0;
-  const bool exec_failed = read(status[0], &cause, sizeof cause) == sizeof cause;
+  int failure[2] = {0, 0};
+  const bool child_failed = read(status[0], failure, sizeof failure) == sizeof failure;
   close(status[0]);
-  if (exec_failed) {
+  if (child_failed) {
     reap(0);
     for (int fd : {in[0], out[0], err[0]}) close(fd);
-    errno = cause;
-    return fail("cannot run " + o.path);
+    errno = failure[1];
+    return fail(failure[0] == kFailedChdir ? "cannot enter " + o.cwd : "cannot run " + o.path);
   }
 
   stdin_fd_ = in[0];

@@ -125,7 +125,7 @@ TEST(Runner, ProgramsThatCannotRunAreReported) {
   o.cwd = "/nonexistent";
   WriterProcess q;
   EXPECT_FALSE(q.start(o));
-  EXPECT_EQ(q.error(), "cannot run /bin/sh: No such file or directory");
+  EXPECT_EQ(q.error(), "cannot enter /nonexistent: No such file or directory");
 }
 
 }  // namespace
