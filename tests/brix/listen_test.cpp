@@ -124,8 +124,11 @@ TEST(Listen, Ipv6DestinationIsShownInBracketsAndOtherCommandsGetNoHint) {
 
 TEST(Listen, PortTakenByAnotherProcessFailsBothFamilies) {
   int holder = socket(AF_INET6, SOCK_STREAM, 0);
-  int zero = 0;
+  int zero = 0, one = 1;
   setsockopt(holder, IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof(zero));
+  // Connections of earlier tests may linger in TIME_WAIT; a listener still
+  // keeps the port from every other socket.
+  setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
   sockaddr_storage any = ipv6("::");
   reinterpret_cast<sockaddr_in6*>(&any)->sin6_port = htons(RPL_PORT);
   ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&any), sizeof(sockaddr_in6)), 0);

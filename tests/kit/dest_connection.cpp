@@ -69,6 +69,12 @@ Io DestinationConnection::fail(const std::string& what) {
   return Io::failed;
 }
 
+void DestinationConnection::adopt(int fd) {
+  close();
+  peer_closed_ = false;
+  fd_ = fd;
+}
+
 bool DestinationConnection::connect(const std::string& host, uint16_t port, int deadline_ms) {
   close();
   peer_closed_ = false;

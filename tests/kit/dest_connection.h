@@ -41,6 +41,9 @@ class DestinationConnection {
   // Connects to a numeric address ("127.0.0.1", "::1", ...) and port. A
   // refused attempt is repeated until `deadline_ms` has passed.
   bool connect(const std::string& host, uint16_t port, int deadline_ms);
+  // Takes over a socket that is already connected to the writer (the writer's
+  // standard input in its child mode).
+  void adopt(int fd);
   // Time-out of each later read and write (default kDefaultIoTimeoutMs).
   void set_timeout_ms(int ms) { timeout_ms_ = ms; }
 

@@ -59,7 +59,9 @@ class Transfer {
 
   void run() {
     conn_.set_timeout_ms(opt_.io_timeout_ms);
-    if (!conn_.connect(opt_.host, opt_.port, opt_.connect_deadline_ms)) {
+    if (opt_.connected_fd >= 0) {
+      conn_.adopt(opt_.connected_fd);
+    } else if (!conn_.connect(opt_.host, opt_.port, opt_.connect_deadline_ms)) {
       res_.error = conn_.error();
       return;
     }

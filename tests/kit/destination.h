@@ -30,6 +30,9 @@ struct DestinationOptions {
   std::string host = "127.0.0.1";  // or "::1"
   uint16_t port = kWriterPort;
   int connect_deadline_ms = 10000;  // keep trying while the writer is not listening yet
+  // A socket already connected to the writer, used instead of connecting;
+  // the transfer takes it over and closes it.
+  int connected_fd = -1;
   int io_timeout_ms = kDefaultIoTimeoutMs;
   uint32_t version_word = kDefaultVersionWord;  // lowest version in bits 31-16, highest in 15-0
   uint32_t command_word = RPLCMD_ACQTREE;

@@ -187,6 +187,13 @@ void WriterProcess::close_stdin() {
   stdin_fd_ = -1;
 }
 
+int WriterProcess::take_stdin_socket() {
+  if (mode_ != StdinMode::stream) return -1;
+  int fd = stdin_fd_;
+  stdin_fd_ = -1;
+  return fd;
+}
+
 std::string WriterProcess::output(Output which) const {
   std::lock_guard<std::mutex> lock(mutex_);
   return captures_[static_cast<int>(which)].text;

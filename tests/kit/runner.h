@@ -65,6 +65,9 @@ class WriterProcess {
   // The end of input. On a terminal this sends the end-of-file character,
   // which ends a read of an empty line.
   void close_stdin();
+  // StdinMode::stream: hands our end of the child's standard input (a
+  // connected socket) to the caller, who then owns it; -1 otherwise.
+  int take_stdin_socket();
 
   // Everything captured so far.
   std::string output(Output which) const;

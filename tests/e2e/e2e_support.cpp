@@ -1,0 +1,91 @@
+// End-to-end helpers.
+#include "e2e_support.h"
+
+#include <cstring>
+
+namespace e2e {
+
+kit::ProcessOptions writer_options(const std::vector<std::string>& args,
+                                   const std::string& stdin_bytes) {
+  kit::ProcessOptions options;
+  options.path = BRIX_WRITER_PATH;
+  options.args = args;
+  options.stdin_mode = kit::StdinMode::bytes;
+  options.stdin_bytes = stdin_bytes;
+  return options;
+}
+
+namespace {
+
+void finish(kit::WriterProcess& writer, Playback& p) {
+  p.status = writer.wait(kWriterTimeoutMs);
+  p.out = writer.output(kit::Output::out);
+  p.err = writer.output(kit::Output::err);
+}
+
+}  // namespace
+
+Playback play(const std::vector<std::string>& args, const kit::DestinationOptions& destination,
+              const std::string& stdin_bytes) {
+  Playback p;
+  kit::WriterProcess writer;
+  if (!writer.start(writer_options(args, stdin_bytes))) {
+    p.err = writer.error();
+    return p;
+  }
+  p.dest = kit::run_destination(destination);
+  finish(writer, p);
+  return p;
+}
+
+Playback play_child(const std::vector<std::string>& args, kit::DestinationOptions destination) {
+  Playback p;
+  kit::WriterProcess writer;
+  kit::ProcessOptions options = writer_options(args);
+  options.stdin_mode = kit::StdinMode::stream;
+  if (!writer.start(options)) {
+    p.err = writer.error();
+    return p;
+  }
+  destination.connected_fd = writer.take_stdin_socket();
+  p.dest = kit::run_destination(destination);
+  finish(writer, p);
+  return p;
+}
+
+Playback run_alone(const std::vector<std::string>& args, const std::string& stdin_bytes) {
+  Playback p;
+  kit::WriterProcess writer;
+  if (!writer.start(writer_options(args, stdin_bytes))) {
+    p.err = writer.error();
+    return p;
+  }
+  finish(writer, p);
+  return p;
+}
+
+std::string bytes_of(const kit::Stream& blocks) { return bytes_of(blocks, 0, blocks.size()); }
+
+std::string bytes_of(const kit::Stream& blocks, size_t first, size_t count) {
+  std::string all;
+  for (size_t i = first; i < first + count && i < blocks.size(); i++) {
+    all.append(reinterpret_cast<const char*>(blocks[i].bytes), LR_BLOCK_SIZE);
+  }
+  return all;
+}
+
+std::string expected_reply(const kit::Block& start, uint64_t blks_done) {
+  kit::Block reply = start;
+  kit::set_blks_done(reply, blks_done);
+  return std::string(reinterpret_cast<const char*>(reply.bytes), LR_BLOCK_SIZE);
+}
+
+std::string archivist_transcript(const std::string& prefix, unsigned files,
+                                 const std::string& peer) {
+  return "brix_writer: Will read " + std::to_string(files) + " files from prefix " + prefix +
+         "\nWaiting for connection (inet6, inet)\nConnection accepted from " + peer +
+         "\nTransfer started.\nUse 'archivist status' on source to monitor progress.\n"
+         "Transfer done.\nVerify by using 'archivist status' on destination.\n";
+}
+
+}  // namespace e2e

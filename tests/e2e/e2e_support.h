@@ -1,0 +1,52 @@
+// End-to-end helpers: run the real brix_writer binary against the kit's
+// destination over loopback (or, in the child mode, over its standard
+// input) and collect both sides.
+#ifndef TESTS_E2E_E2E_SUPPORT_H
+#define TESTS_E2E_E2E_SUPPORT_H
+
+#include <string>
+#include <vector>
+
+#include "kit/block.h"
+#include "kit/destination.h"
+#include "kit/runner.h"
+
+namespace e2e {
+
+constexpr int kWriterTimeoutMs = 60000;
+
+// Both sides of one run.
+struct Playback {
+  kit::DestinationResult dest;
+  kit::ExitStatus status;
+  std::string out;  // the writer's standard output
+  std::string err;  // the writer's standard error
+};
+
+kit::ProcessOptions writer_options(const std::vector<std::string>& args,
+                                   const std::string& stdin_bytes = "");
+
+// Starts the writer, plays the destination against it, and waits for the
+// writer to end.
+Playback play(const std::vector<std::string>& args, const kit::DestinationOptions& destination,
+              const std::string& stdin_bytes = "");
+
+// The child mode: the writer's standard input is the connection.
+Playback play_child(const std::vector<std::string>& args, kit::DestinationOptions destination);
+
+// Runs the writer without a destination (for runs that end before listening).
+Playback run_alone(const std::vector<std::string>& args, const std::string& stdin_bytes = "");
+
+// The bytes of a stream, for byte-for-byte comparisons.
+std::string bytes_of(const kit::Stream& blocks);
+std::string bytes_of(const kit::Stream& blocks, size_t first, size_t count);
+// The reply a destination must receive: block 0 with ndr_blks_done set.
+std::string expected_reply(const kit::Block& start, uint64_t blks_done);
+
+// The stdout of a complete archivist playback of one prefix.
+std::string archivist_transcript(const std::string& prefix, unsigned files,
+                                 const std::string& peer = "127.0.0.1");
+
+}  // namespace e2e
+
+#endif  // TESTS_E2E_E2E_SUPPORT_H
