@@ -30,7 +30,8 @@ TEST(CommandLineE2E, VersionIsPrintedWithStatusZeroWhateverFollows) {
 }
 
 TEST(CommandLineE2E, RefusedCommandLinesPrintUsageAndEndWith255) {
-  for (auto args : {std::vector<std::string>{}, {"-p", "archivist"}, {"-Q", "3", "p"}, {"-A", "p"}}) {
+  for (auto args :
+       {std::vector<std::string>{}, {"-p", "archivist"}, {"-Q", "3", "p"}, {"-A", "p"}}) {
     e2e::Playback p = run_alone(args);
     EXPECT_EQ(p.status.code, 255) << (args.empty() ? "" : args[0]);
     EXPECT_EQ(p.out, kUsage);

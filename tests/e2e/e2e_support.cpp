@@ -74,6 +74,17 @@ std::string bytes_of(const kit::Stream& blocks, size_t first, size_t count) {
   return all;
 }
 
+testing::AssertionResult same_blocks(const std::string& got, const std::string& expected) {
+  if (got == expected) return testing::AssertionSuccess();
+  size_t first = 0;
+  while (first < got.size() && first < expected.size() && got[first] == expected[first]) first++;
+  return testing::AssertionFailure()
+         << "got " << got.size() / LR_BLOCK_SIZE << " blocks (" << got.size()
+         << " bytes), expected " << expected.size() / LR_BLOCK_SIZE << " (" << expected.size()
+         << " bytes); first difference in block " << first / LR_BLOCK_SIZE << " at byte "
+         << first % LR_BLOCK_SIZE;
+}
+
 std::string expected_reply(const kit::Block& start, uint64_t blks_done) {
   kit::Block reply = start;
   kit::set_blks_done(reply, blks_done);

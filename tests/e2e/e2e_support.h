@@ -4,6 +4,8 @@
 #ifndef TESTS_E2E_E2E_SUPPORT_H
 #define TESTS_E2E_E2E_SUPPORT_H
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -40,6 +42,10 @@ Playback run_alone(const std::vector<std::string>& args, const std::string& stdi
 // The bytes of a stream, for byte-for-byte comparisons.
 std::string bytes_of(const kit::Stream& blocks);
 std::string bytes_of(const kit::Stream& blocks, size_t first, size_t count);
+// Compares two byte strings of whole blocks; on a difference says where,
+// without printing megabytes.
+testing::AssertionResult same_blocks(const std::string& got, const std::string& expected);
+
 // The reply a destination must receive: block 0 with ndr_blks_done set.
 std::string expected_reply(const kit::Block& start, uint64_t blks_done);
 

@@ -48,14 +48,14 @@ class Playback_ : public testing::Test {
 TEST_F(Playback_, EveryBlockArrivesAsStoredAcrossFilesAndPrefixes) {
   kit::Stream stream = sample_stream(700);
   std::string second = dir.file("more");
-  ASSERT_TRUE(kit::write_dump_set(kit::multi_prefix_layout({prefix, second}, {{100, 250}, {0, 350}}),
-                                  stream)
+  ASSERT_TRUE(kit::write_dump_set(
+                  kit::multi_prefix_layout({prefix, second}, {{100, 250}, {0, 350}}), stream)
                   .ok());
   Playback p = play({prefix, second}, kit::DestinationOptions());
   EXPECT_EQ(p.status.code, 0) << p.err;
   EXPECT_TRUE(p.dest.complete) << p.dest.error << p.dest.structure_error;
   EXPECT_EQ(bytes_of({p.dest.reply}), e2e::expected_reply(stream[0], 0));
-  EXPECT_EQ(bytes_of(p.dest.blocks), bytes_of(stream, 1, stream.size() - 1));
+  EXPECT_TRUE(e2e::same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, 1, stream.size() - 1)));
   EXPECT_EQ(p.out, "brix_writer: Will read 2 files from prefix " + prefix +
                        "\nbrix_writer: Will read 2 files from prefix " + second +
                        "\nWaiting for connection (inet6, inet)\nConnection accepted from "
@@ -103,7 +103,7 @@ TEST_F(Playback_, StreamWithoutEndHeaderIsAbortedWithoutWaitingForTheAcknowledge
       "Transfer completed without end stream header. Aborting transfer. (Missing input files?)\n";
   ASSERT_GE(p.out.size(), abort_line.size());
   EXPECT_EQ(p.out.substr(p.out.size() - abort_line.size()), abort_line);
-  EXPECT_EQ(bytes_of(p.dest.blocks), bytes_of(stream, 1, stream.size() - 1));
+  EXPECT_TRUE(e2e::same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, 1, stream.size() - 1)));
   EXPECT_FALSE(p.dest.ack_sent);
 }
 
@@ -137,8 +137,17 @@ TEST_F(Playback_, NegotiationOutcomes) {
     std::string err;
   } cases[] = {
       {"versions 1 to 3", 0x00010003, RPLCMD_ACQTREE, 0, {}, "Short command read\n"},
-      {"other command", 0x00040004, RPLCMD_RCQTREE, 0, {}, "Unknown/Unsupported command received 4\n"},
-      {"snapshot restart without hbak", 0x00040004, RPLCMD_ACQTREE, 9, {"-O"},
+      {"other command",
+       0x00040004,
+       RPLCMD_RCQTREE,
+       0,
+       {},
+       "Unknown/Unsupported command received 4\n"},
+      {"snapshot restart without hbak",
+       0x00040004,
+       RPLCMD_ACQTREE,
+       9,
+       {"-O"},
        "Cannot handle checkpoint restarts yet.\n"},
   };
   for (const Case& c : cases) {
@@ -173,7 +182,7 @@ TEST_F(Playback_, InflatingModeSendsGeneratedBlocksForTheFilePhase) {
   EXPECT_EQ(p.status.code, 0) << p.err;
   kit::Stream wire = kit::expected_inflated_wire(full);
   EXPECT_EQ(bytes_of({p.dest.reply}), bytes_of(wire, 0, 1));
-  EXPECT_EQ(bytes_of(p.dest.blocks), bytes_of(wire, 1, wire.size() - 1));
+  EXPECT_TRUE(e2e::same_blocks(bytes_of(p.dest.blocks), bytes_of(wire, 1, wire.size() - 1)));
 }
 
 TEST_F(Playback_, InflatingModeStopsAtAnInvalidHeaderWithItsMessage) {

@@ -37,7 +37,8 @@ class Restart : public testing::Test {
   std::vector<uint32_t> checkpointed_points() {
     std::vector<uint32_t> points;
     for (uint32_t point = 0; point < 20000; point++) {
-      if (access(kit::checkpoint_file_name(prefix, point).c_str(), F_OK) == 0) points.push_back(point);
+      if (access(kit::checkpoint_file_name(prefix, point).c_str(), F_OK) == 0)
+        points.push_back(point);
     }
     return points;
   }
@@ -89,7 +90,8 @@ TEST_F(Restart, ContinuesByteIdenticalFromTheCheckpointedHeader) {
   Playback p = restart_from(point);
   EXPECT_EQ(p.status.code, 0) << p.err;
   EXPECT_EQ(bytes_of({p.dest.reply}), e2e::expected_reply(stream[0], recorded));
-  EXPECT_EQ(bytes_of(p.dest.blocks), bytes_of(stream, header, stream.size() - header));
+  EXPECT_TRUE(
+      e2e::same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, header, stream.size() - header)));
   EXPECT_TRUE(p.dest.ack_echoed);
   EXPECT_TRUE(checkpointed_points().empty());
 }
@@ -108,14 +110,15 @@ TEST_F(Restart, FirstFilePhasePointResendsTheMidStreamHeaderAndCountsIt) {
   Playback p = restart_from(point);
   EXPECT_EQ(p.status.code, 0) << p.err;
   EXPECT_EQ(kit::blks_done(p.dest.reply), header);
-  EXPECT_EQ(bytes_of(p.dest.blocks), bytes_of(stream, header, stream.size() - header));
+  EXPECT_TRUE(
+      e2e::same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, header, stream.size() - header)));
 }
 
 TEST_F(Restart, TreePhasePointWithoutFileStartsAgainFromTheFirstBlock) {
   Playback p = restart_from(57);
   EXPECT_EQ(p.status.code, 0) << p.err;
   EXPECT_EQ(kit::blks_done(p.dest.reply), 0u);
-  EXPECT_EQ(bytes_of(p.dest.blocks), bytes_of(stream));
+  EXPECT_TRUE(e2e::same_blocks(bytes_of(p.dest.blocks), bytes_of(stream)));
 }
 
 TEST_F(Restart, MissingFilePhaseCheckpointIsRefusedWithoutReply) {

@@ -1,0 +1,161 @@
+// Container dump sets written by an independent implementation (the Python
+// fixtures under tests/fixtures/containers) played back by the real binary:
+// every mode decodes byte-exact, the password prompt is the one that counts,
+// and restarts resume where the checkpoint rules say.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "e2e_support.h"
+#include "kit/dump_writer.h"
+#include "kit/temp_dir.h"
+
+namespace {
+
+using e2e::bytes_of;
+using e2e::Playback;
+
+struct Fixture {
+  const char* prefix;
+  int files;
+  const char* password;  // null: not encrypted
+};
+
+const Fixture kFixtures[] = {
+    {"ce_mode1", 1, "thirty-two bytes count in mode 1, this tail is ignored"},
+    {"ce_mode2", 1, "Mode2-Fixture-Pass"},
+    {"ce_mode3", 1, "mode three keeps all 52 bytes of this long password!"},
+    {"e_mode2", 1, "encrypted only, no compression"},
+    {"c_only", 1, nullptr},
+    {"ce2files_mode1", 2, "two files, one password"},
+};
+
+const char kPrompt[] = "Enter the decryption password:";
+
+// A private copy of a fixture set (checkpoint files are written beside it).
+class FixtureSet {
+ public:
+  explicit FixtureSet(const Fixture& f) : prefix_(dir_.file(f.prefix)) {
+    for (int n = 0; n < f.files; n++) {
+      std::filesystem::copy_file(
+          std::string(BRIX_FIXTURES_DIR) + "/" + f.prefix + "." + std::to_string(n),
+          kit::dump_file_name(prefix_, n));
+    }
+    std::string bytes, error;
+    kit::read_file(std::string(BRIX_FIXTURES_DIR) + "/" + f.prefix + ".stream", bytes, error);
+    stream_ = kit::blocks_of(bytes);
+  }
+  const std::string& prefix() const { return prefix_; }
+  const kit::Stream& stream() const { return stream_; }
+
+ private:
+  kit::TempDir dir_;
+  std::string prefix_;
+  kit::Stream stream_;
+};
+
+std::string answer(const char* password) { return std::string(password ? password : "") + "\n"; }
+
+TEST(FixtureE2E, EveryContainerKindAndModePlaysBackByteExact) {
+  for (const Fixture& f : kFixtures) {
+    FixtureSet set(f);
+    ASSERT_FALSE(set.stream().empty()) << f.prefix;
+    Playback p = e2e::play({set.prefix()}, kit::DestinationOptions(), answer(f.password));
+    EXPECT_EQ(p.status.code, 0) << f.prefix << ": " << p.err;
+    EXPECT_TRUE(p.dest.complete) << f.prefix << ": " << p.dest.error;
+    EXPECT_EQ(bytes_of({p.dest.reply}), e2e::expected_reply(set.stream()[0], 0)) << f.prefix;
+    EXPECT_TRUE(e2e::same_blocks(bytes_of(p.dest.blocks),
+                                 bytes_of(set.stream(), 1, set.stream().size() - 1)))
+        << f.prefix;
+    EXPECT_EQ(p.err.find(kPrompt) != std::string::npos, f.password != nullptr) << f.prefix;
+  }
+}
+
+TEST(FixtureE2E, PromptAnswerReplacesThePasswordGivenWithE) {
+  FixtureSet set(kFixtures[1]);
+  Playback p = e2e::play({"-E", "not the password", set.prefix()}, kit::DestinationOptions(),
+                         answer(kFixtures[1].password));
+  EXPECT_EQ(p.status.code, 0) << p.err;
+}
+
+TEST(FixtureE2E, OnlyTheFirst32CharactersCountInMode1) {
+  FixtureSet set(kFixtures[0]);
+  Playback p = e2e::play({set.prefix()}, kit::DestinationOptions(),
+                         "thirty-two bytes count in mode 1 but another tail\n");
+  EXPECT_EQ(p.status.code, 0) << p.err;
+}
+
+TEST(FixtureE2E, WrongPasswordIsRefusedBeforeListening) {
+  FixtureSet set(kFixtures[2]);
+  Playback p =
+      e2e::run_alone({set.prefix()}, "mode three keeps all 52 bytes of this long password?\n");
+  EXPECT_EQ(p.status.code, 255);
+  EXPECT_EQ(p.err, std::string(kPrompt) + "The password is incorrect\n");
+  EXPECT_EQ(p.out, "brix_writer: Will read 1 files from prefix " + set.prefix() + "\n");
+}
+
+// ce_mode1: chunks start at blocks 0, 3, 19, 21 and 27; the headers that
+// open points 101, 102 and 103 are blocks 3, 21 and 27, each the first block
+// of its chunk. Their data areas begin with 0, so a restart resumes with the
+// chunk after the header's own, and reports the blocks sent before the
+// header (one more at 101).
+class FixtureRestart : public testing::Test {
+ protected:
+  FixtureSet set{kFixtures[0]};
+  void SetUp() override {
+    kit::DestinationOptions interrupted;
+    interrupted.send_ack = false;  // the writer fails at the acknowledgement; checkpoints stay
+    Playback first = e2e::play({set.prefix()}, interrupted, answer(kFixtures[0].password));
+    ASSERT_EQ(first.status.code, 255);
+  }
+  Playback restart_from(uint32_t point) {
+    kit::DestinationOptions d;
+    d.restart_sync_point = point;
+    return e2e::play({set.prefix()}, d, answer(kFixtures[0].password));
+  }
+};
+
+TEST_F(FixtureRestart, ResumesWithTheChunkAfterTheHeadersOwn) {
+  Playback p = restart_from(102);
+  EXPECT_EQ(p.status.code, 0) << p.err;
+  EXPECT_EQ(kit::blks_done(p.dest.reply), 20u);
+  EXPECT_TRUE(e2e::same_blocks(bytes_of(p.dest.blocks),
+                               bytes_of(set.stream(), 27, set.stream().size() - 27)));
+}
+
+TEST_F(FixtureRestart, ChunkNamedByTheRulesMayBeginInsideAFilesData) {
+  // At 101 the next chunk begins at block 19, a data block of the file whose
+  // header is block 17: it goes out, and the header check stops the transfer.
+  Playback p = restart_from(101);
+  EXPECT_EQ(p.status.code, 255);
+  EXPECT_EQ(kit::blks_done(p.dest.reply), 3u);
+  ASSERT_FALSE(p.dest.blocks.empty());
+  EXPECT_TRUE(e2e::same_blocks(bytes_of(p.dest.blocks, 0, 1), bytes_of(set.stream(), 19, 1)));
+  EXPECT_NE(p.err.find("Fatal Error. Header not found where expected. (Input data corrupt?)\n"),
+            std::string::npos);
+}
+
+TEST_F(FixtureRestart, LastChunkLeavesNothingToResumeWith) {
+  // The header of 103 begins the file's last chunk; the chunk after it does
+  // not exist, so the input ends without its end-of-stream header.
+  Playback p = restart_from(103);
+  EXPECT_EQ(p.status.code, 255);
+  EXPECT_TRUE(p.dest.blocks.empty());
+  EXPECT_NE(p.out.find("Transfer completed without end stream header."), std::string::npos);
+}
+
+TEST(FixtureE2E, RestartWithoutACheckpointRecordIsRefusedForContainers) {
+  FixtureSet set(kFixtures[4]);
+  kit::DestinationOptions d;
+  d.restart_sync_point = 42;  // a tree-phase point with no file: nothing to resume from
+  Playback p = e2e::play({set.prefix()}, d);
+  EXPECT_EQ(p.status.code, 255);
+  EXPECT_NE(p.err.find("Cannot restart a compressed or encrypted dump set from point 42 without "
+                       "its checkpoint file\n"),
+            std::string::npos)
+      << p.err;
+  EXPECT_EQ(p.dest.reply_kind, kit::ReplyKind::none);
+}
+
+}  // namespace
