@@ -1,0 +1,272 @@
+// Reading containers: detection, decoding of every kind and mode (from the
+// independently written fixtures), and damaged files refused with their
+// exact messages, built by damaging a good copy.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "brix_comp_encr.h"
+#include "checkpoint.h"
+#include "chunk_table.h"
+#include "dump_reader.h"
+#include "test_support.h"
+
+namespace {
+
+using testing_support::read_file;
+using testing_support::TempDir;
+using testing_support::TestSession;
+using testing_support::write_file;
+
+struct Fixture {
+  const char* prefix;
+  bool compressed, encrypted;
+  const char* password;
+};
+const Fixture kCeMode1 = {"ce_mode1", true, true,
+                          "thirty-two bytes count in mode 1, this tail is ignored"};
+const Fixture kCeMode2 = {"ce_mode2", true, true, "Mode2-Fixture-Pass"};
+const Fixture kCeMode3 = {"ce_mode3", true, true,
+                          "mode three keeps all 52 bytes of this long password!"};
+const Fixture kEMode2 = {"e_mode2", false, true, "encrypted only, no compression"};
+const Fixture kCOnly = {"c_only", true, false, ""};
+
+std::string fixture_path(const std::string& name) {
+  return std::string(BRIX_FIXTURES_DIR) + "/" + name;
+}
+
+// Byte offsets inside a container with both headers.
+constexpr size_t kEncr = COMP_HEADER_SIZE;  // the encryption header behind the compression header
+constexpr size_t kDataStart = COMP_HEADER_SIZE + ENCR_HEADER_SIZE;
+
+// A working copy of a fixture's first file, opened through a fresh session.
+struct WorkingCopy {
+  TempDir dir;
+  TestSession t;
+  std::string file = dir.file("set.0");
+  std::string bytes;
+
+  explicit WorkingCopy(const Fixture& f) {
+    bytes = read_file(fixture_path(std::string(f.prefix) + ".0"));
+    write_file(file, bytes);
+    strcpy(t.s.encr_passwd, f.password);
+    t.add_prefix(dir.file("set"));
+  }
+  ~WorkingCopy() {
+    // The container state is process-wide; leave none behind for the next copy.
+    free_chunk_list_data(&chunk_list);
+    List_RemoveAll(&chunk_list);
+    block_source.blk_cnt = 0;
+    chunk_index = 0;
+    chunk_header_num = 0;
+  }
+  void damage(size_t offset, const std::string& with) {
+    bytes.replace(offset, with.size(), with);
+    write_file(file, bytes);
+  }
+  void put_u32(size_t offset, uint32_t v) {
+    damage(offset, std::string(reinterpret_cast<char*>(&v), 4));
+  }
+  void resize(size_t size, char fill = '\0') {
+    bytes.resize(size, fill);
+    write_file(file, bytes);
+  }
+  size_t table_offset() const { return bytes.size() - CHUNK_HEADER_SIZE; }  // one chunk header
+
+  // Opens and prepares the set as the driver does.
+  bool_t prepare(std::string* err = nullptr) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    bool_t ok = open_input_dump(&t.s);
+    if (ok) {
+      detect_container_kind(&t.s);
+      ok = prepare_if_container(&t.s);
+    }
+    testing::internal::GetCapturedStdout();
+    std::string e = testing::internal::GetCapturedStderr();
+    if (err != nullptr) *err = e;
+    return ok;
+  }
+  // Reads to the end: the bytes delivered, the error word, the messages.
+  std::string read_all(int* error, std::string* err) {
+    std::string got;
+    testing::internal::CaptureStderr();
+    while (read_dump_block(&t.s, error)) got.append(t.s.in_buf, LR_BLOCK_SIZE);
+    *err = testing::internal::GetCapturedStderr();
+    return got;
+  }
+};
+
+TEST(Container, KindIsDetectedFromTheHeadersAndAPlainFileStaysAtItsStart) {
+  TempDir dir;
+  struct Case {
+    Fixture f;
+    off_t position;  // after detection
+  } cases[] = {{kCeMode1, kDataStart}, {kEMode2, ENCR_HEADER_SIZE}, {kCOnly, 0}};
+  for (const Case& c : cases) {
+    TestSession s;
+    write_file(dir.file("k.0"), read_file(fixture_path(std::string(c.f.prefix) + ".0")));
+    s.add_prefix(dir.file("k"));
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(open_input_dump(&s.s), B_TRUE);
+    testing::internal::GetCapturedStdout();
+    detect_container_kind(&s.s);
+    EXPECT_EQ(s.s.compressed, c.f.compressed ? B_TRUE : B_FALSE) << c.f.prefix;
+    EXPECT_EQ(s.s.encrypted, c.f.encrypted ? B_TRUE : B_FALSE) << c.f.prefix;
+    EXPECT_EQ(lseek(s.s.src_fd, 0, SEEK_CUR), c.position) << c.f.prefix;
+  }
+  TestSession plain;
+  write_file(dir.file("p.0"), read_file(fixture_path("c_only.stream")));
+  plain.add_prefix(dir.file("p"));
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(open_input_dump(&plain.s), B_TRUE);
+  testing::internal::GetCapturedStdout();
+  detect_container_kind(&plain.s);
+  EXPECT_EQ(plain.s.compressed, B_FALSE);
+  EXPECT_EQ(plain.s.encrypted, B_FALSE);
+  EXPECT_EQ(lseek(plain.s.src_fd, 0, SEEK_CUR), 0);
+}
+
+TEST(Container, EveryKindAndModeDecodesToItsStreamAndItsDigestMatches) {
+  for (const Fixture& f : {kCeMode1, kCeMode2, kCeMode3, kEMode2, kCOnly}) {
+    WorkingCopy w(f);
+    ASSERT_EQ(w.prepare(), B_TRUE) << f.prefix;
+    int error = 0;
+    std::string err;
+    EXPECT_TRUE(w.read_all(&error, &err) ==
+                read_file(fixture_path(std::string(f.prefix) + ".stream")))
+        << f.prefix;
+    EXPECT_EQ(error, 0) << f.prefix;
+    EXPECT_EQ(close_input_file(&w.t.s), B_TRUE) << f.prefix;
+  }
+}
+
+TEST(Container, WrongPasswordIsRefusedWhenTheFileIsPrepared) {
+  WorkingCopy w(kCeMode3);
+  strcpy(w.t.s.encr_passwd, "mode three keeps all 52 bytes of this long password?");
+  std::string err;
+  EXPECT_EQ(w.prepare(&err), B_FALSE);
+  EXPECT_EQ(err, "The password is incorrect\n");
+}
+
+TEST(Container, DamagedHeadersAndTablesAreRefusedWithTheirMessages) {
+  struct Case {
+    const char* what;
+    void (*damage)(WorkingCopy&);
+    std::string err;
+  } cases[] = {
+      {"verifier", [](WorkingCopy& w) { w.damage(kEncr + 381, "\xAA\x55"); },
+       "The password is incorrect\n"},
+      {"verifier longer than computed", [](WorkingCopy& w) { w.damage(kEncr + 380, "\x03"); },
+       "Damaged encryption header: password verifier of 3 bytes\n"},
+      {"digest longer than computed",
+       [](WorkingCopy& w) { w.damage(kEncr + 122, std::string("\x41\x00", 2)); },
+       "Damaged encryption header: digest of 65 bytes\n"},
+      {"table without its last header",
+       [](WorkingCopy& w) { w.damage(w.table_offset() + 8204, std::string(1, '\0')); },
+       "Error while reading the chunk header information\n"},
+      {"partial chunk header at the end", [](WorkingCopy& w) { w.resize(w.bytes.size() + 100); },
+       "Error while reading the chunk header information\n"},
+      {"no table", [](WorkingCopy& w) { w.resize(w.table_offset()); }, "No chunk headers found\n"},
+      {"too many chunks in the header",
+       [](WorkingCopy& w) { w.put_u32(w.table_offset() + 4, CHUNK_TABLE_ENTRIES + 1); },
+       "No chunk headers found\n"},
+  };
+  for (const Case& c : cases) {
+    WorkingCopy w(kCeMode2);
+    c.damage(w);
+    std::string err;
+    EXPECT_EQ(w.prepare(&err), B_FALSE) << c.what;
+    EXPECT_EQ(err, c.err) << c.what;
+  }
+}
+
+TEST(Container, DigestMismatchIsReportedWhenTheFileIsClosedUnlessARestartClosesIt) {
+  for (bool restart_closes : {false, true}) {
+    WorkingCopy w(kCeMode2);
+    w.damage(kEncr + 124, "\x01\x02\x03");
+    ASSERT_EQ(w.prepare(), B_TRUE);
+    int error = 0;
+    std::string err;
+    EXPECT_TRUE(w.read_all(&error, &err) == read_file(fixture_path("ce_mode2.stream")));
+    digest_check = restart_closes ? B_TRUE : B_FALSE;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(close_input_file(&w.t.s), restart_closes ? B_TRUE : B_FALSE);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              restart_closes ? "" : "The data digest code does not match the expected value\n");
+    digest_check = B_FALSE;
+  }
+}
+
+TEST(Container, DamagedChunksFailTheRead) {
+  struct Case {
+    const char* what;
+    void (*damage)(WorkingCopy&);
+    std::string err;
+  } cases[] = {
+      {"chunk larger than the read buffer",
+       [](WorkingCopy& w) { w.put_u32(w.table_offset() + 12, CHUNK_READ_BUFFER_SIZE + 1); },
+       "Damaged dump file: a chunk of 131073 bytes is larger than the 131072-byte chunk limit\n"},
+      {"chunk running past the end of the file",
+       [](WorkingCopy& w) { w.put_u32(w.table_offset() + 12, CHUNK_READ_BUFFER_SIZE); },
+       "Short read from Source"},
+      {"flipped stored bytes",
+       [](WorkingCopy& w) { w.damage(kDataStart + 40, "\xFF\xFF\xFF\xFF"); },
+       "Error while decompressing the data"},
+  };
+  for (const Case& c : cases) {
+    WorkingCopy w(kCeMode2);
+    c.damage(w);
+    ASSERT_EQ(w.prepare(), B_TRUE) << c.what;
+    int error = 0;
+    std::string err;
+    EXPECT_EQ(w.read_all(&error, &err), "") << c.what;
+    EXPECT_EQ(err, c.err) << c.what;
+    EXPECT_NE(error, 0) << c.what;
+  }
+}
+
+TEST(ChunkTable, SelectingAHeaderByNumberWalksTheTable) {
+  chunk_header_type first{}, second{};
+  List_AddTail(&chunk_list, &first);
+  List_AddTail(&chunk_list, &second);
+  cp.chunk_header_count = 1;
+  EXPECT_EQ(set_curr_chunk(), B_TRUE);
+  EXPECT_EQ(curr_chunk, &second);
+  cp.chunk_header_count = 0;
+  EXPECT_EQ(set_curr_chunk(), B_TRUE);
+  EXPECT_EQ(curr_chunk, &first);
+  EXPECT_EQ(List_GetNext(&chunk_list_pos), &second);  // the position lies behind it
+  cp.chunk_header_count = 2;
+  EXPECT_EQ(set_curr_chunk(), B_FALSE);  // the table holds fewer headers
+  cp.chunk_header_count = -1;
+  EXPECT_EQ(set_curr_chunk(), B_TRUE);
+  EXPECT_EQ(curr_chunk, nullptr);
+  List_RemoveAll(&chunk_list);
+}
+
+TEST(List, NodesAreOwnedAndItemsAreNot) {
+  List_t list;
+  List_Init(&list);
+  EXPECT_EQ(List_GetTail(&list), nullptr);
+  EXPECT_EQ(List_GetHeadPosition(&list), nullptr);
+  int items[3] = {1, 2, 3};
+  for (int& item : items) ASSERT_EQ(List_AddTail(&list, &item), B_TRUE);
+  EXPECT_EQ(List_GetCount(&list), 3);
+  EXPECT_EQ(List_GetTail(&list), &items[2]);
+  POSITION pos = List_GetHeadPosition(&list);
+  std::vector<int> seen;
+  while (pos != nullptr) seen.push_back(*static_cast<int*>(List_GetNext(&pos)));
+  EXPECT_EQ(seen, (std::vector<int>{1, 2, 3}));
+  List_RemoveAll(&list);
+  EXPECT_EQ(List_GetCount(&list), 0);
+  EXPECT_EQ(list.head, nullptr);
+  EXPECT_EQ(list.tail, nullptr);
+  EXPECT_EQ(items[1], 2);
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+// The password prompt: the line rules (cut at 64, one line end removed, a CR
+// before it kept, empty input) and echo switched off on a terminal.
+#include "getpass.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+// Standard input taken from `fd` for the object's life.
+class StdinFrom {
+ public:
+  explicit StdinFrom(int fd) : saved_(dup(0)) {
+    dup2(fd, 0);
+    clearerr(stdin);
+  }
+  ~StdinFrom() {
+    dup2(saved_, 0);
+    close(saved_);
+    clearerr(stdin);
+  }
+
+ private:
+  int saved_;
+};
+
+struct Answer {
+  std::string password;
+  std::string err;
+};
+
+Answer answer_from_pipe(const std::string& typed) {
+  int fds[2];
+  EXPECT_EQ(pipe(fds), 0);
+  EXPECT_EQ(write(fds[1], typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+  close(fds[1]);
+  StdinFrom input(fds[0]);
+  close(fds[0]);
+  testing::internal::CaptureStderr();
+  char* password = getpassword(DECRYPTION_PROMPT);
+  Answer a{password, testing::internal::GetCapturedStderr()};
+  free(password);
+  return a;
+}
+
+TEST(GetPassword, LineRules) {
+  const std::string s64(64, 'p');
+  struct Case {
+    std::string typed, password, message;
+  } cases[] = {
+      {"secret\n", "secret", ""},
+      {"secret\r\n", "secret\r", ""},  // only the final line end goes
+      {"secret\r", "secret", ""},
+      {"secret", "secret", ""},  // input ends without a line end
+      {"", "", ""},              // nothing at all: the empty password
+      {"\n", "", ""},
+      {s64 + "\n", s64, ""},  // exactly 64: whole, no message
+      {s64 + "x\n", s64, "Truncating the password to 64 characters\n"},
+      {s64 + "xyz", s64, "Truncating the password to 64 characters\n"},
+  };
+  for (const Case& c : cases) {
+    Answer a = answer_from_pipe(c.typed);
+    EXPECT_EQ(a.password, c.password) << c.typed.size();
+    EXPECT_EQ(a.err, std::string(DECRYPTION_PROMPT) + c.message) << c.typed.size();
+  }
+}
+
+TEST(GetPassword, RestOfAnOverlongLineIsNotLeftForTheNextRead) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::string typed = std::string(70, 'a') + "\nnext\n";
+  ASSERT_EQ(write(fds[1], typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+  close(fds[1]);
+  StdinFrom input(fds[0]);
+  close(fds[0]);
+  testing::internal::CaptureStderr();
+  char* first = getpassword(nullptr);
+  char* second = getpassword(nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Truncating the password to 64 characters\n");
+  EXPECT_EQ(std::string(first), std::string(64, 'a'));
+  EXPECT_STREQ(second, "next");
+  free(first);
+  free(second);
+}
+
+TEST(GetPassword, TerminalDoesNotEchoThePasswordAndGetsItsSettingsBack) {
+  int master = -1, slave = -1;
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  termios before;
+  ASSERT_EQ(tcgetattr(slave, &before), 0);
+  ASSERT_TRUE(before.c_lflag & ECHO);
+  {
+    StdinFrom input(slave);
+    // Typed after the prompt switched echo off: the flush of pending input
+    // (TCSAFLUSH) would discard anything typed earlier.
+    testing::internal::CaptureStderr();
+    pid_t typist = fork();
+    if (typist == 0) {
+      usleep(200 * 1000);
+      ssize_t ignored = write(master, "hunter2\n", 8);
+      (void)ignored;
+      _exit(0);
+    }
+    char* password = getpassword(DECRYPTION_PROMPT);
+    std::string err = testing::internal::GetCapturedStderr();
+    waitpid(typist, nullptr, 0);
+    EXPECT_STREQ(password, "hunter2");
+    EXPECT_EQ(err, std::string(DECRYPTION_PROMPT) + "\n");  // a line end replaces the echo
+    free(password);
+  }
+  termios after;
+  ASSERT_EQ(tcgetattr(slave, &after), 0);
+  EXPECT_TRUE(after.c_lflag & ECHO);
+
+  std::string echoed;
+  char buf[256];
+  pollfd p = {master, POLLIN, 0};
+  while (poll(&p, 1, 100) > 0) {
+    ssize_t n = read(master, buf, sizeof(buf));
+    if (n <= 0) break;
+    echoed.append(buf, static_cast<size_t>(n));
+  }
+  EXPECT_EQ(echoed.find("hunter2"), std::string::npos) << echoed;
+  close(master);
+  close(slave);
+}
+
+}  // namespace
