@@ -171,14 +171,6 @@ bool_t refill_from_chunk(rpl_Session* session, int* error) {
   }
 
   chunk_index++;
-  if (chkpoint) {
-    // Restart: deliver only the start header now; the next refill resumes at
-    // the checkpointed position.
-    src.blk_cnt = 1;
-    src.writer = B_TRUE;
-    chkpoint = B_FALSE;
-  } else {
-    src.blk_cnt = static_cast<int>(decoded / LR_BLOCK_SIZE);
-  }
+  stage_refilled_blocks(static_cast<int>(decoded / LR_BLOCK_SIZE));
   return B_TRUE;
 }

@@ -5,9 +5,10 @@
 
 #include <cstdio>
 
-bool_t read_exactly_once(int fd, void* buf, size_t len, const char* error_prefix,
-                         const char* short_text) {
-  ssize_t n = read(fd, buf, len);
+namespace {
+
+// Judges the count of one read or write that had to move len bytes.
+bool_t reported_count(ssize_t n, size_t len, const char* error_prefix, const char* short_text) {
   if (n < 0) {
     perror(error_prefix);
     return B_FALSE;
@@ -19,18 +20,16 @@ bool_t read_exactly_once(int fd, void* buf, size_t len, const char* error_prefix
   return B_TRUE;
 }
 
+}  // namespace
+
+bool_t read_exactly_once(int fd, void* buf, size_t len, const char* error_prefix,
+                         const char* short_text) {
+  return reported_count(read(fd, buf, len), len, error_prefix, short_text);
+}
+
 bool_t write_exactly_once(int fd, const void* buf, size_t len, const char* error_prefix,
                           const char* short_text) {
-  ssize_t n = write(fd, buf, len);
-  if (n < 0) {
-    perror(error_prefix);
-    return B_FALSE;
-  }
-  if (static_cast<size_t>(n) != len) {
-    fputs(short_text, stderr);
-    return B_FALSE;
-  }
-  return B_TRUE;
+  return reported_count(write(fd, buf, len), len, error_prefix, short_text);
 }
 
 bool_t read_block_from_fd(int fd, char* buf) {

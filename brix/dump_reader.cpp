@@ -111,19 +111,23 @@ bool_t refill_from_plain_file(rpl_Session* session, int* error) {
     src.blk_cnt = 0;
     return B_FALSE;  // end of the file
   }
-  if (chkpoint) {
-    // Restart: deliver only the start header now; the next refill resumes at
-    // the checkpointed position.
-    src.blk_cnt = 1;
-    src.writer = B_TRUE;
-    chkpoint = B_FALSE;
-  } else {
-    src.blk_cnt = static_cast<int>(count / LR_BLOCK_SIZE);
-  }
+  stage_refilled_blocks(static_cast<int>(count / LR_BLOCK_SIZE));
   return B_TRUE;
 }
 
 }  // namespace
+
+void stage_refilled_blocks(int blocks) {
+  if (chkpoint) {
+    // Restart: deliver only the start header now; the next refill resumes at
+    // the checkpointed position.
+    block_source.blk_cnt = 1;
+    block_source.writer = B_TRUE;
+    chkpoint = B_FALSE;
+  } else {
+    block_source.blk_cnt = blocks;
+  }
+}
 
 void format_dump_file_name(char* name, const char* prefix, uint32 n) {
   snprintf(name, BRIX_NAME_BUF_SIZE, "%s.%d", prefix, static_cast<int>(n));

@@ -31,6 +31,11 @@ extern block_source_state block_source;
 // first refill, which then delivers only the start header.
 extern bool_t chkpoint;
 
+// Makes the blocks of a refill (now in the staging buffer) ready to deliver,
+// under the restart rule: after a restart request only the first block, the
+// start header, is delivered and a reposition is made pending.
+void stage_refilled_blocks(int blocks);
+
 // Writes "<prefix>.<n>" into name (BRIX_NAME_BUF_SIZE bytes).
 void format_dump_file_name(char* name, const char* prefix, uint32 n);
 

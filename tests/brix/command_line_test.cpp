@@ -6,31 +6,12 @@
 #include <vector>
 
 #include "command_line.h"
+#include "expected_usage.h"
 #include "test_support.h"
 
 namespace {
 
 using testing_support::TestSession;
-
-const char kUsage[] =
-    "Usage: brix_writer [options] <list of paths>\n"
-    "Options:\n"
-    "\t-O <Transfer from a Data KAVIR system>\n"
-    "\t-p <protocol>\t\"archivist_start\" or \"archivist_restore\" (Default archivist_start)\n"
-    "\t-A Enable application backup and restore (for restore ,argument to -o is directory "
-    "instead of file.App backup restore is supported only on windows with brix)\n"
-    "\t-P <Pause between files>\n";
-
-const char kSecretUsage[] =
-    "Usage: brix_writer [options] <list of paths>\n"
-    "Options:\n"
-    "\t-p <protocol>\tOne of \"replicator_init\", \"archivist_start\"\n"
-    "\t\t\tor \"archivist_restore\" (Default replicator_init)\n"
-    "\t-O <Disable HBAK support>\t(Default enabled)\n"
-    "\t-W <enable Whole Volume support>\t(Default off)\n"
-    "\t-L <enable WORM support>\t(Default off)\n"
-    "\t-P <Pause between files>\n"
-    "\t-Q <ZRB stream version>\tIn format major.minor (Default 0.0)\n";
 
 struct ParseResult {
   bool_t ok;

@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -16,17 +15,6 @@
 #include "command_line.h"
 
 namespace testing_support {
-
-TempDir::TempDir() {
-  char pattern[] = "/tmp/brix_test_XXXXXX";
-  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
 
 Block header_block(const HeaderFields& f) {
   Block block(LR_BLOCK_SIZE, '\0');

@@ -8,23 +8,12 @@
 #include <vector>
 
 #include "brix.h"
+#include "kit/temp_dir.h"
 #include "lr.h"
 
 namespace testing_support {
 
-// A directory under /tmp removed with its contents when the object goes.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using TempDir = kit::TempDir;
 
 using Block = std::string;  // exactly LR_BLOCK_SIZE bytes
 
