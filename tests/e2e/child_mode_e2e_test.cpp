@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "e2e_support.h"
 #include "kit/dump_writer.h"
 #include "kit/stream_gen.h"
@@ -62,6 +64,18 @@ TEST_F(ChildMode, NoDirectoryHoldingTheSetFailsWhenTheSetIsOpened) {
   Playback p = play_child({"-h", d1, d2}, request("/vol/app/db9.mdf"));
   EXPECT_EQ(p.status.code, 255);
   EXPECT_EQ(p.err, "No dump file set to open\n");
+}
+
+TEST_F(ChildMode, EncryptedSetIsReadWithThePasswordFromTheCommandLine) {
+  const std::string fixtures = BRIX_FIXTURES_DIR;
+  std::filesystem::copy_file(fixtures + "/ce_mode2.0", d1 + "/db2.0");
+  std::string expected, error;
+  ASSERT_TRUE(kit::read_file(fixtures + "/ce_mode2.stream", expected, error));
+  Playback p = play_child({"-h", "-E", "Mode2-Fixture-Pass", d1}, request("/vol/app/db2"));
+  EXPECT_EQ(p.status.code, 0) << p.err;
+  EXPECT_TRUE(p.dest.complete) << p.dest.error;
+  EXPECT_TRUE(e2e::same_blocks(bytes_of(p.dest.blocks), expected.substr(LR_BLOCK_SIZE)));
+  EXPECT_EQ(p.err.find("Enter the decryption password:"), std::string::npos);  // no prompt here
 }
 
 }  // namespace
