@@ -9,7 +9,10 @@ JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
 GENERATOR    := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 CTEST_FLAGS  ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all build check check-sanitize demo bench install clean
+VALGRIND     := $(shell command -v valgrind 2>/dev/null)
+CLANG_DIR    ?= build-clang
+
+.PHONY: all build check check-sanitize check-valgrind check-clang demo bench install clean
 
 all: build
 
@@ -30,6 +33,20 @@ check-sanitize: $(SAN_DIR)/CMakeCache.txt
 	cd $(SAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest $(CTEST_FLAGS)
 
+# The end-to-end tests with the writer under valgrind memcheck: any error or
+# leak makes the writer's status 99, which no test expects.
+check-valgrind: build
+	cd $(BUILD_DIR) && BRIX_WRITER_WRAPPER="$(VALGRIND) --quiet --error-exitcode=99 \
+	  --leak-check=full --show-leak-kinds=definite,indirect,possible \
+	  --errors-for-leak-kinds=definite,indirect,possible" ctest $(CTEST_FLAGS) -L e2e
+
+$(CLANG_DIR)/CMakeCache.txt:
+	CXX=clang++ CC=clang cmake -S . -B $(CLANG_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release
+
+check-clang: $(CLANG_DIR)/CMakeCache.txt
+	cmake --build $(CLANG_DIR) -j $(JOBS)
+	cd $(CLANG_DIR) && ctest $(CTEST_FLAGS)
+
 demo: build
 	tools/demo.sh $(BUILD_DIR)
 
@@ -41,4 +58,4 @@ install: build
 	cmake --install $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR) $(SAN_DIR)
+	rm -rf $(BUILD_DIR) $(SAN_DIR) $(CLANG_DIR)

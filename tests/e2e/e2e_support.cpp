@@ -1,7 +1,10 @@
 // End-to-end helpers.
 #include "e2e_support.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <sstream>
 
 namespace e2e {
 
@@ -10,6 +13,20 @@ kit::ProcessOptions writer_options(const std::vector<std::string>& args,
   kit::ProcessOptions options;
   options.path = BRIX_WRITER_PATH;
   options.args = args;
+  // `make check-valgrind` runs the writer under a checker: its command words
+  // come first, the writer and its arguments after them.
+  if (const char* wrapper = getenv("BRIX_WRITER_WRAPPER")) {
+    std::istringstream words(wrapper);
+    std::vector<std::string> command(std::istream_iterator<std::string>{words},
+                                      std::istream_iterator<std::string>{});
+    if (!command.empty()) {
+      options.path = command.front();
+      command.erase(command.begin());
+      command.push_back(BRIX_WRITER_PATH);
+      command.insert(command.end(), args.begin(), args.end());
+      options.args = command;
+    }
+  }
   options.stdin_mode = kit::StdinMode::bytes;
   options.stdin_bytes = stdin_bytes;
   return options;
