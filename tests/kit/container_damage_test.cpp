@@ -24,10 +24,10 @@ class ContainerDamage : public ::testing::Test {
   void write(DumpFormat format, const std::string& name) {
     StreamShape shape;
     shape.total_blocks = 120;
-    DumpSetLayout l = split_layout(dir_.file(name), {});
-    set_format(l, format);
-    l.container.password = kPassword;
-    const DumpSetResult r = write_dump_set(l, generate_stream(shape));
+    ContainerOptions options;
+    options.password = kPassword;
+    const DumpSetResult r =
+        write_container_set(dir_.file(name), generate_stream(shape), {}, format, options);
     ASSERT_TRUE(r.ok()) << r.error;
     info_ = r.file_info.at(0);
     ASSERT_GE(info_.chunks.size(), 3u);

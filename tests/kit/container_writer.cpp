@@ -28,6 +28,16 @@ constexpr size_t kRngBytes = sizeof(uint64_t);
 void put_u32(uint32& field, uint32_t value) { field = marshal_uint4(value); }
 void put_u64(uint64_a4& field, uint64_t value) { field = marshal_uint8(value); }
 
+// Both headers open alike: identifier, version, fileno, data_size; spares zero.
+template <typename Header>
+void start_header(Header& h, const char (&identifier)[CONTAINER_ID_SIZE], uint64_t data_size) {
+  memset(&h, 0, sizeof h);
+  memcpy(h.identifier, identifier, CONTAINER_ID_SIZE);
+  put_u32(h.version, kContainerVersion);
+  put_u32(h.fileno, kContainerFileno);
+  put_u64(h.data_size, data_size);
+}
+
 }  // namespace
 
 std::vector<unsigned char> container_salt(const ContainerOptions& options, size_t file_ordinal) {
@@ -177,21 +187,13 @@ bool ContainerFileWriter::write_headers() {
   const uint64_t data_size = info_.blocks * LR_BLOCK_SIZE;
   if (has_compression(info_.format)) {
     comp_header_type c;
-    memset(&c, 0, sizeof c);
-    memcpy(c.identifier, CompressionID, CONTAINER_ID_SIZE);
-    put_u32(c.version, kContainerVersion);
-    put_u32(c.fileno, kContainerFileno);
-    put_u64(c.data_size, data_size);
+    start_header(c, CompressionID, data_size);
     put_u64(c.compressed_size, static_cast<uint64_t>(area_bytes_));
     if (fwrite(&c, 1, sizeof c, file_) != sizeof c) return fail("cannot write " + info_.path);
   }
   if (has_encryption(info_.format)) {
     encr_header_type e;
-    memset(&e, 0, sizeof e);
-    memcpy(e.identifier, EncryptionID, CONTAINER_ID_SIZE);
-    put_u32(e.version, kContainerVersion);
-    put_u32(e.fileno, kContainerFileno);
-    put_u64(e.data_size, data_size);
+    start_header(e, EncryptionID, data_size);
     put_u64(e.encrypted_size, static_cast<uint64_t>(area_bytes_));
     e.salt_len = static_cast<uint8>(info_.salt.size());
     memcpy(e.salt_value, info_.salt.data(), info_.salt.size());

@@ -75,7 +75,10 @@ struct DumpFileInfo {
   int64_t size = 0;                 // length of the file
 };
 
-// Where a stream block was stored.
+// Where a stream block was stored. For a header in a container, a restart
+// that reads its chunk again resumes at that chunk's offset (chunk number
+// index_in_header of chunk header header_number); one that goes on with the
+// next chunk resumes at offset + stored_size.
 struct BlockPlace {
   bool found = false;
   size_t file = 0;      // index in the list of files written

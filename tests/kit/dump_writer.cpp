@@ -198,6 +198,15 @@ DumpSetResult write_plain_set(const std::string& prefix, const Stream& blocks,
   return write_dump_set(split_layout(prefix, blocks_per_file), blocks);
 }
 
+DumpSetResult write_container_set(const std::string& prefix, const Stream& blocks,
+                                  const std::vector<uint64_t>& blocks_per_file, DumpFormat format,
+                                  const ContainerOptions& options) {
+  DumpSetLayout layout = split_layout(prefix, blocks_per_file);
+  set_format(layout, format);
+  layout.container = options;
+  return write_dump_set(layout, blocks);
+}
+
 bool read_file(const std::string& path, std::string& out, std::string& error) {
   FILE* f = fopen(path.c_str(), "rbe");
   if (f == nullptr) {

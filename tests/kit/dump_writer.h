@@ -114,6 +114,10 @@ class DumpSetWriter {
 DumpSetResult write_dump_set(const DumpSetLayout& layout, const Stream& blocks);
 DumpSetResult write_plain_set(const std::string& prefix, const Stream& blocks,
                               const std::vector<uint64_t>& blocks_per_file);
+// The same split (split_layout), every file a container of `format`.
+DumpSetResult write_container_set(const std::string& prefix, const Stream& blocks,
+                                  const std::vector<uint64_t>& blocks_per_file, DumpFormat format,
+                                  const ContainerOptions& options);
 
 // Reading back, as the writer finds the set: per prefix, files 0, 1, ...
 // up to the first missing number.

@@ -20,6 +20,16 @@ namespace {
 
 constexpr int kWaitMs = 20000;
 
+// `bytes` are the stream that brix_mkdump generates for --blocks and --seed.
+void expect_generated_stream(const std::string& bytes, uint64_t blocks, uint64_t seed) {
+  StreamShape shape;
+  shape.total_blocks = blocks;
+  shape.seed = seed;
+  const Stream expected = generate_stream(shape);
+  ASSERT_EQ(bytes.size(), expected.size() * LR_BLOCK_SIZE);
+  EXPECT_EQ(memcmp(bytes.data(), expected.data(), bytes.size()), 0);
+}
+
 class Tools : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_NE(dir_.path(), ""); }
@@ -53,12 +63,7 @@ TEST_F(Tools, MkdumpWritesTheGeneratedStreamSpreadOverTheFiles) {
   EXPECT_NE(out_.find("stream: 1000 blocks, 4096000 bytes, 3 files"), std::string::npos) << out_;
   const SetBytes set = read_set_bytes({dir_.file("vol")});
   ASSERT_EQ(set.files.size(), 3u);
-  StreamShape shape;
-  shape.total_blocks = 1000;
-  shape.seed = 9;
-  const Stream expected = generate_stream(shape);
-  ASSERT_EQ(set.bytes.size(), expected.size() * LR_BLOCK_SIZE);
-  EXPECT_EQ(memcmp(set.bytes.data(), expected.data(), set.bytes.size()), 0);
+  expect_generated_stream(set.bytes, 1000, 9);
 }
 
 TEST_F(Tools, MkdumpStrippedSetWithoutEndFollowsTheInflatingRules) {
@@ -81,12 +86,7 @@ TEST_F(Tools, MkdumpWritesContainersThatDecodeToTheGeneratedStream) {
       << out_;
   const DecodedSet d = decode_dump_files({dir_.file("vol.0"), dir_.file("vol.1")}, "pw");
   ASSERT_EQ(d.error, "");
-  StreamShape shape;
-  shape.total_blocks = 300;
-  shape.seed = 9;
-  const Stream expected = generate_stream(shape);
-  ASSERT_EQ(d.stream.size(), expected.size() * LR_BLOCK_SIZE);
-  EXPECT_EQ(memcmp(d.stream.data(), expected.data(), d.stream.size()), 0);
+  expect_generated_stream(d.stream, 300, 9);
   for (const DecodedFile& f : d.files) {
     EXPECT_EQ(f.mode, 2);
     EXPECT_NE(out_.find(", " + std::to_string(f.stored_sizes.size()) + " chunks, "),
