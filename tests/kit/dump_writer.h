@@ -26,6 +26,7 @@ std::string checkpoint_file_name(const std::string& prefix, uint32_t sync);
 constexpr uint64_t kRestOfStream = UINT64_MAX;
 
 struct DumpFilePlan {
+  // Keeps the brace form DumpFilePlan{prefix, number, blocks, tail, format} valid.
   DumpFilePlan(size_t prefix_index = 0, int file_number = 0, uint64_t block_count = 0,
                size_t tail = 0, DumpFormat file_format = DumpFormat::plain)
       : prefix(prefix_index),
@@ -72,7 +73,7 @@ struct DumpSetResult {
   std::vector<std::string> files;  // names written, in order
   std::vector<DumpFileInfo> file_info;  // what each of them holds, in the same order
   uint64_t blocks = 0;
-  uint64_t bytes = 0;
+  uint64_t bytes = 0;  // stream bytes taken, with the trailing partial blocks
   std::string error;
   bool ok() const { return error.empty(); }
 };
