@@ -1,7 +1,9 @@
-// brix_mkdump: writes a sample plain dump set holding a generated,
-// well-formed replication stream, for rehearsals and benchmarks. The stream
-// is produced and written block by block, so any size fits.
+// brix_mkdump: writes a sample dump set holding a generated, well-formed
+// replication stream, plain or as compressed and/or encrypted containers,
+// for rehearsals and benchmarks. The stream is produced and written block by
+// block (a container a chunk at a time), so any size fits.
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -13,11 +15,12 @@
 namespace {
 
 constexpr int kUsageError = 2;
+constexpr size_t kPasswordLineSize = 1024;  // room for a line well past the longest password
 
 const char kUsage[] =
     "Usage: brix_mkdump [options] PREFIX\n"
-    "Writes a plain dump set PREFIX.0, PREFIX.1, ... holding a generated, well-formed\n"
-    "replication stream.\n"
+    "Writes a dump set PREFIX.0, PREFIX.1, ... holding a generated, well-formed\n"
+    "replication stream, plain or as compressed and/or encrypted containers.\n"
     "\n"
     "Size and layout:\n"
     "  -b, --blocks N             stream length in blocks (at least what the fixed parts need)\n"
@@ -25,6 +28,14 @@ const char kUsage[] =
     "blocks\n"
     "  -n, --files N              number of dump files, blocks spread evenly (default 1)\n"
     "  -p, --per-file N           blocks per dump file instead\n"
+    "Containers:\n"
+    "  -z, --compress             compress each chunk with zlib\n"
+    "  -e, --encrypt              encrypt each chunk; the password comes from --password,\n"
+    "                             else from the first line of standard input\n"
+    "      --password PW          the encryption password (at most 64 bytes)\n"
+    "      --mode 1|2|3           AES-128, -192 or -256 with a salt of 8, 12, 16 bytes "
+    "(default 1)\n"
+    "      --chunk-blocks N       blocks per chunk, 1 to 16 (default 16)\n"
     "Stream shape:\n"
     "      --seed N               seed of the generated content (default 1)\n"
     "      --dirs N               directories in the tree phase (default 3)\n"
@@ -43,6 +54,12 @@ struct Args {
   std::string prefix;
   uint64_t files = 1;
   uint64_t per_file = 0;
+  bool compress = false;
+  bool encrypt = false;
+  bool password_given = false;
+  bool mode_given = false;
+  bool chunk_blocks_given = false;
+  kit::ContainerOptions container;
 };
 
 enum LongOnly {
@@ -55,7 +72,10 @@ enum LongOnly {
   kExtAttrs,
   kHps,
   kNoEnd,
-  kStripped
+  kStripped,
+  kPassword,
+  kMode,
+  kChunkBlocks
 };
 
 // Returns -1 to go on, else the exit status.
@@ -74,12 +94,18 @@ int parse_args(int argc, char** argv, Args& a) {
                                     {"headers-per-sync", required_argument, nullptr, kHps},
                                     {"no-end", no_argument, nullptr, kNoEnd},
                                     {"stripped", no_argument, nullptr, kStripped},
+                                    {"compress", no_argument, nullptr, 'z'},
+                                    {"encrypt", no_argument, nullptr, 'e'},
+                                    {"password", required_argument, nullptr, kPassword},
+                                    {"mode", required_argument, nullptr, kMode},
+                                    {"chunk-blocks", required_argument, nullptr, kChunkBlocks},
                                     {"help", no_argument, nullptr, 'h'},
                                     {nullptr, 0, nullptr, 0}};
   kit::StreamShape& s = a.shape;
   uint64_t bytes = 0;
   int c;
-  while ((c = getopt_long(argc, argv, "b:s:n:p:h", longopts, nullptr)) != -1) {
+  uint32_t number = 0;
+  while ((c = getopt_long(argc, argv, "b:s:n:p:zeh", longopts, nullptr)) != -1) {
     bool ok = true;
     switch (c) {
       case 'b':
@@ -125,6 +151,27 @@ int parse_args(int argc, char** argv, Args& a) {
       case kStripped:
         s.file_phase_headers_only = true;
         break;
+      case 'z':
+        a.compress = true;
+        break;
+      case 'e':
+        a.encrypt = true;
+        break;
+      case kPassword:
+        a.container.password = optarg;
+        a.password_given = true;
+        ok = a.container.password.size() <= MAX_PWD_LENGTH;
+        break;
+      case kMode:
+        ok = tools::parse_u32(optarg, number) && number >= 1 && number <= 3;
+        a.container.mode = static_cast<int>(number);
+        a.mode_given = true;
+        break;
+      case kChunkBlocks:
+        ok = tools::parse_u32(optarg, number) && number >= 1 && number <= kit::kMaxChunkBlocks;
+        a.container.max_chunk_blocks = number;
+        a.chunk_blocks_given = true;
+        break;
       case 'h':
         fputs(kUsage, stdout);
         return 0;
@@ -144,6 +191,14 @@ int parse_args(int argc, char** argv, Args& a) {
   }
   if (s.min_file_blocks > s.max_file_blocks) {
     fputs("brix_mkdump: --min-file-blocks is above --max-file-blocks\n", stderr);
+    return kUsageError;
+  }
+  if ((a.password_given || a.mode_given) && !a.encrypt) {
+    fputs("brix_mkdump: --password and --mode need --encrypt\n", stderr);
+    return kUsageError;
+  }
+  if (a.chunk_blocks_given && !a.compress && !a.encrypt) {
+    fputs("brix_mkdump: --chunk-blocks needs --compress or --encrypt\n", stderr);
     return kUsageError;
   }
   a.prefix = argv[optind];
@@ -172,6 +227,40 @@ std::vector<uint64_t> file_sizes(uint64_t total, const Args& a) {
   return sizes;
 }
 
+kit::DumpFormat format_of(const Args& a) {
+  if (a.compress && a.encrypt) return kit::DumpFormat::compressed_encrypted;
+  if (a.compress) return kit::DumpFormat::compressed;
+  return a.encrypt ? kit::DumpFormat::encrypted : kit::DumpFormat::plain;
+}
+
+// The first line of standard input without its line feed (a carriage return
+// before it stays, as the writer's password prompt keeps it). Returns -1 to
+// go on, else the exit status.
+int read_password(std::string& password) {
+  char line[kPasswordLineSize] = "";
+  if (fgets(line, sizeof line, stdin) == nullptr) line[0] = '\0';  // no input: the empty password
+  const size_t len = strlen(line);
+  if (len > 0 && line[len - 1] == '\n') line[len - 1] = '\0';
+  password = line;
+  if (password.size() > MAX_PWD_LENGTH) {
+    fprintf(stderr, "brix_mkdump: the password is longer than %d bytes\n", MAX_PWD_LENGTH);
+    return kUsageError;
+  }
+  return -1;
+}
+
+void print_files(const kit::DumpSetResult& r) {
+  for (const kit::DumpFileInfo& f : r.file_info) {
+    printf("wrote %s (%llu blocks", f.path.c_str(), static_cast<unsigned long long>(f.blocks));
+    if (kit::is_container(f.format)) {
+      printf(", %s", kit::format_name(f.format));
+      if (f.mode != 0) printf(" mode %d", f.mode);
+      printf(", %zu chunks, %lld bytes", f.chunks.size(), static_cast<long long>(f.size));
+    }
+    puts(")");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -179,9 +268,18 @@ int main(int argc, char** argv) {
   const int status = parse_args(argc, argv, a);
   if (status >= 0) return status;
 
+  if (a.encrypt && !a.password_given) {
+    const int password_status = read_password(a.container.password);
+    if (password_status >= 0) return password_status;
+  }
+  a.container.salt_seed = a.shape.seed;
+
   const uint64_t total = count_blocks(a.shape);
-  const std::vector<uint64_t> sizes = file_sizes(total, a);
-  kit::DumpSetWriter writer(kit::split_layout(a.prefix, sizes));
+  kit::DumpSetLayout layout = kit::split_layout(a.prefix, file_sizes(total, a));
+  kit::set_format(layout, format_of(a));
+  layout.container = a.container;
+  layout.form = a.shape.file_phase_headers_only ? kit::Form::stripped : kit::Form::full;
+  kit::DumpSetWriter writer(layout);
   kit::StreamGenerator gen(a.shape);
   std::map<int32_t, uint64_t> headers;
   kit::Block b;
@@ -194,10 +292,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const kit::DumpSetResult& r = writer.result();
-  for (size_t i = 0; i < r.files.size(); ++i) {
-    printf("wrote %s (%llu blocks)\n", r.files[i].c_str(),
-           static_cast<unsigned long long>(sizes[i]));
-  }
+  print_files(r);
   printf("stream: %llu blocks, %llu bytes, %zu files%s%s\n",
          static_cast<unsigned long long>(r.blocks), static_cast<unsigned long long>(r.bytes),
          r.files.size(), a.shape.file_phase_headers_only ? ", file-phase data left out" : "",

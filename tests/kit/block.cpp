@@ -67,15 +67,27 @@ void put_u32(Block& b, size_t offset, uint32_t value) {
   memcpy(b.bytes + offset, &wire, sizeof wire);
 }
 
+bool HeaderWalker::next(const Block& b) {
+  if (lost_) return false;
+  if (data_due_ > 0) {
+    --data_due_;
+    return false;
+  }
+  if (!is_header(b)) {
+    lost_ = true;
+    return false;
+  }
+  const bool data_left_out = form_ == Form::stripped && file_phase_;
+  data_due_ = data_left_out ? 0 : following_blocks(b);
+  if (hdr_type(b) == LR_HDR_MID_STREAM) file_phase_ = true;
+  return true;
+}
+
 std::vector<size_t> header_indices(const Stream& s, Form form) {
   std::vector<size_t> found;
-  bool file_phase = false;
-  size_t i = 0;
-  while (i < s.size() && is_header(s[i])) {
-    found.push_back(i);
-    const bool data_left_out = form == Form::stripped && file_phase;
-    i += 1 + (data_left_out ? 0 : static_cast<size_t>(following_blocks(s[i])));
-    if (hdr_type(s[found.back()]) == LR_HDR_MID_STREAM) file_phase = true;
+  HeaderWalker walk(form);
+  for (size_t i = 0; i < s.size() && !walk.lost(); ++i) {
+    if (walk.next(s[i])) found.push_back(i);
   }
   return found;
 }

@@ -80,6 +80,23 @@ void put_u32(Block& b, size_t offset, uint32_t value);
 // data blocks.
 enum class Form { full, stripped };
 
+// The same walk one block at a time, for streams that are never held whole.
+class HeaderWalker {
+ public:
+  explicit HeaderWalker(Form form = Form::full) : form_(form) {}
+  // Takes the next block of the stream; true when it is a header due here.
+  // A due block without the magic ends the structure: lost() turns true and
+  // every later block is taken as data.
+  bool next(const Block& b);
+  bool lost() const { return lost_; }
+
+ private:
+  Form form_;
+  uint64_t data_due_ = 0;   // data blocks still to come before the next header
+  bool file_phase_ = false;  // the mid-stream header has passed
+  bool lost_ = false;
+};
+
 // Indices of the headers met by the walk.
 std::vector<size_t> header_indices(const Stream& s, Form form = Form::full);
 // Index of the n-th (from 0) header of the given type met by the walk, or -1.

@@ -1,4 +1,5 @@
-// Dump set layouts, the streaming set writer, and reading sets back.
+// Dump set layouts, the streaming set writer (plain files here, containers
+// through ContainerFileWriter), and reading sets back.
 #include "kit/dump_writer.h"
 
 #include <cerrno>
@@ -71,7 +72,12 @@ void leave_gap(DumpSetLayout& layout, size_t prefix, int number) {
   }
 }
 
-DumpSetWriter::DumpSetWriter(DumpSetLayout layout) : layout_(std::move(layout)) {}
+void set_format(DumpSetLayout& layout, DumpFormat format) {
+  for (DumpFilePlan& f : layout.files) f.format = format;
+}
+
+DumpSetWriter::DumpSetWriter(DumpSetLayout layout)
+    : layout_(std::move(layout)), walk_(layout_.form) {}
 
 DumpSetWriter::~DumpSetWriter() {
   if (current_ != nullptr) fclose(current_);
@@ -89,32 +95,63 @@ bool DumpSetWriter::open_next() {
     return fail("a file names a prefix that is not listed");
   if (plan.tail_bytes >= LR_BLOCK_SIZE)
     return fail("a trailing partial block must be shorter than a block");
+  if (plan.tail_bytes > 0 && is_container(plan.format))
+    return fail("a trailing partial block belongs to plain files only");
   const std::string name = dump_file_name(layout_.prefixes[plan.prefix], plan.number);
-  current_ = fopen(name.c_str(), "wbe");
-  if (current_ == nullptr) return fail(errno_text("cannot create", name));
-  result_.files.push_back(name);
+  current_first_ = result_.blocks;
   current_left_ = plan.blocks;
+  if (is_container(plan.format)) {
+    const ContainerOptions& options = plan.container ? *plan.container : layout_.container;
+    if (!container_.open(name, plan.format, options, container_salt(options, next_file_ - 1),
+                         current_first_)) {
+      return fail(container_.error());
+    }
+  } else {
+    current_ = fopen(name.c_str(), "wbe");
+    if (current_ == nullptr) return fail(errno_text("cannot create", name));
+  }
+  result_.files.push_back(name);
   return true;
 }
 
 bool DumpSetWriter::close_current() {
+  if (container_.is_open()) {
+    if (!container_.finish()) return fail(container_.error());
+    result_.file_info.push_back(container_.info());
+    return true;
+  }
   const DumpFilePlan& plan = layout_.files[next_file_ - 1];
   const std::string tail(plan.tail_bytes, static_cast<char>(kTailFill));
   bool ok = fwrite(tail.data(), 1, tail.size(), current_) == tail.size();
   ok = fclose(current_) == 0 && ok;
   current_ = nullptr;
   result_.bytes += tail.size();
-  return ok ? true : fail(errno_text("cannot write", result_.files.back()));
+  if (!ok) return fail(errno_text("cannot write", result_.files.back()));
+  DumpFileInfo info;
+  info.path = result_.files.back();
+  info.first_block = current_first_;
+  info.blocks = result_.blocks - current_first_;
+  info.size = static_cast<int64_t>(info.blocks * LR_BLOCK_SIZE + tail.size());
+  result_.file_info.push_back(info);
+  return true;
 }
 
 bool DumpSetWriter::add(const Block& b) {
   if (!result_.error.empty()) return false;
+  bool opens_new_sync = false;
+  if (walk_.next(b)) {
+    opens_new_sync = seen_header_ && sync_num(b) != last_sync_;
+    seen_header_ = true;
+    last_sync_ = sync_num(b);
+  }
   // Files that are full (or listed empty) are closed before the block goes out.
-  while (current_ == nullptr || current_left_ == 0) {
-    if (current_ != nullptr && !close_current()) return false;
+  while (!file_open() || current_left_ == 0) {
+    if (file_open() && !close_current()) return false;
     if (!open_next()) return false;
   }
-  if (fwrite(b.bytes, 1, LR_BLOCK_SIZE, current_) != LR_BLOCK_SIZE) {
+  if (container_.is_open()) {
+    if (!container_.add(b, opens_new_sync)) return fail(container_.error());
+  } else if (fwrite(b.bytes, 1, LR_BLOCK_SIZE, current_) != LR_BLOCK_SIZE) {
     return fail(errno_text("cannot write", result_.files.back()));
   }
   if (current_left_ != kRestOfStream) --current_left_;
@@ -125,7 +162,7 @@ bool DumpSetWriter::add(const Block& b) {
 
 bool DumpSetWriter::finish() {
   if (!result_.error.empty()) return false;
-  if (current_ != nullptr) {
+  if (file_open()) {
     if (current_left_ != 0 && current_left_ != kRestOfStream) {
       return fail(result_.files.back() + " wants " + std::to_string(current_left_) +
                   " more blocks");
@@ -159,6 +196,15 @@ DumpSetResult write_dump_set(const DumpSetLayout& layout, const Stream& blocks) 
 DumpSetResult write_plain_set(const std::string& prefix, const Stream& blocks,
                               const std::vector<uint64_t>& blocks_per_file) {
   return write_dump_set(split_layout(prefix, blocks_per_file), blocks);
+}
+
+DumpSetResult write_container_set(const std::string& prefix, const Stream& blocks,
+                                  const std::vector<uint64_t>& blocks_per_file, DumpFormat format,
+                                  const ContainerOptions& options) {
+  DumpSetLayout layout = split_layout(prefix, blocks_per_file);
+  set_format(layout, format);
+  layout.container = options;
+  return write_dump_set(layout, blocks);
 }
 
 bool read_file(const std::string& path, std::string& out, std::string& error) {

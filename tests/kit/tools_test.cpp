@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "kit/container_decoder.h"
 #include "kit/destination.h"
 #include "kit/dump_writer.h"
 #include "kit/fake_writer.h"
@@ -19,16 +20,27 @@ namespace {
 
 constexpr int kWaitMs = 20000;
 
+// `bytes` are the stream that brix_mkdump generates for --blocks and --seed.
+void expect_generated_stream(const std::string& bytes, uint64_t blocks, uint64_t seed) {
+  StreamShape shape;
+  shape.total_blocks = blocks;
+  shape.seed = seed;
+  const Stream expected = generate_stream(shape);
+  ASSERT_EQ(bytes.size(), expected.size() * LR_BLOCK_SIZE);
+  EXPECT_EQ(memcmp(bytes.data(), expected.data(), bytes.size()), 0);
+}
+
 class Tools : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_NE(dir_.path(), ""); }
 
-  // Runs a tool to its end; returns its exit code.
-  int run(const char* tool, const std::vector<std::string>& args) {
+  // Runs a tool to its end with `input` on its standard input; returns its exit code.
+  int run(const char* tool, const std::vector<std::string>& args, const std::string& input = "") {
     ProcessOptions o;
     o.path = tool;
     o.args = args;
     o.cwd = dir_.path();
+    o.stdin_bytes = input;
     WriterProcess p;
     if (!p.start(o)) {
       ADD_FAILURE() << p.error();
@@ -51,12 +63,7 @@ TEST_F(Tools, MkdumpWritesTheGeneratedStreamSpreadOverTheFiles) {
   EXPECT_NE(out_.find("stream: 1000 blocks, 4096000 bytes, 3 files"), std::string::npos) << out_;
   const SetBytes set = read_set_bytes({dir_.file("vol")});
   ASSERT_EQ(set.files.size(), 3u);
-  StreamShape shape;
-  shape.total_blocks = 1000;
-  shape.seed = 9;
-  const Stream expected = generate_stream(shape);
-  ASSERT_EQ(set.bytes.size(), expected.size() * LR_BLOCK_SIZE);
-  EXPECT_EQ(memcmp(set.bytes.data(), expected.data(), set.bytes.size()), 0);
+  expect_generated_stream(set.bytes, 1000, 9);
 }
 
 TEST_F(Tools, MkdumpStrippedSetWithoutEndFollowsTheInflatingRules) {
@@ -70,12 +77,45 @@ TEST_F(Tools, MkdumpStrippedSetWithoutEndFollowsTheInflatingRules) {
   EXPECT_EQ(set.files.size(), (s.size() + 6) / 7);
 }
 
+TEST_F(Tools, MkdumpWritesContainersThatDecodeToTheGeneratedStream) {
+  ASSERT_EQ(run(BRIX_MKDUMP_PATH, {"-z", "-e", "--password", "pw", "--mode", "2", "--chunk-blocks",
+                                   "4", "-n", "2", "--blocks", "300", "--seed", "9", "vol"}),
+            0)
+      << err_;
+  EXPECT_NE(out_.find("wrote vol.0 (150 blocks, compressed+encrypted mode 2, "), std::string::npos)
+      << out_;
+  const DecodedSet d = decode_dump_files({dir_.file("vol.0"), dir_.file("vol.1")}, "pw");
+  ASSERT_EQ(d.error, "");
+  expect_generated_stream(d.stream, 300, 9);
+  for (const DecodedFile& f : d.files) {
+    EXPECT_EQ(f.mode, 2);
+    EXPECT_NE(out_.find(", " + std::to_string(f.stored_sizes.size()) + " chunks, "),
+              std::string::npos);
+    for (uint32_t blocks : f.chunk_blocks) EXPECT_LE(blocks, 4u);
+  }
+}
+
+TEST_F(Tools, MkdumpTakesThePasswordFromTheFirstInputLineWhenNoneIsGiven) {
+  ASSERT_EQ(run(BRIX_MKDUMP_PATH, {"-e", "--blocks", "60", "vol"}, "typed in\nnext line\n"), 0)
+      << err_;
+  EXPECT_NE(out_.find("encrypted mode 1"), std::string::npos) << out_;
+  EXPECT_EQ(decode_dump_files({dir_.file("vol.0")}, "typed in").error, "");
+  EXPECT_NE(decode_dump_files({dir_.file("vol.0")}, "typed in\n").error, "");
+  EXPECT_EQ(run(BRIX_MKDUMP_PATH, {"-e", "vol"}, std::string(65, 'p') + "\n"), 2);
+  EXPECT_EQ(err_, "brix_mkdump: the password is longer than 64 bytes\n");
+}
+
 TEST_F(Tools, BadCommandLinesGiveTheUsageStatus) {
   const std::vector<std::vector<std::string>> mkdump_lines = {
       {"-b", "x", "vol"},
       {"--hole-ratio", "2", "vol"},
       {},
-      {"--min-file-blocks", "9", "--max-file-blocks", "3", "vol"}};
+      {"--min-file-blocks", "9", "--max-file-blocks", "3", "vol"},
+      {"-e", "--mode", "4", "vol"},
+      {"-z", "--chunk-blocks", "17", "vol"},
+      {"-z", "--chunk-blocks", "0", "vol"},
+      {"--password", "pw", "vol"},
+      {"--chunk-blocks", "4", "vol"}};
   for (const auto& line : mkdump_lines) {
     EXPECT_EQ(run(BRIX_MKDUMP_PATH, line), 2) << (line.empty() ? "" : line[0]);
     EXPECT_NE(err_, "");
