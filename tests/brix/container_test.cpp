@@ -13,6 +13,9 @@
 #include "checkpoint.h"
 #include "chunk_table.h"
 #include "dump_reader.h"
+#include "kit/container_damage.h"
+#include "kit/dump_writer.h"
+#include "kit/stream_gen.h"
 #include "test_support.h"
 
 namespace {
@@ -267,6 +270,123 @@ TEST(List, NodesAreOwnedAndItemsAreNot) {
   EXPECT_EQ(list.head, nullptr);
   EXPECT_EQ(list.tail, nullptr);
   EXPECT_EQ(items[1], 2);
+}
+
+}  // namespace
+
+namespace {
+
+// A compressed and encrypted file made by the kit: 60 blocks in a few chunks.
+struct KitContainer {
+  TempDir dir;
+  std::string prefix = dir.file("kit");
+  kit::DumpFileInfo info;
+  std::string bytes;
+  static constexpr const char* kPassword = "corruption tests";
+
+  explicit KitContainer(kit::DumpFormat format) {
+    kit::StreamShape shape;
+    shape.total_blocks = 60;
+    kit::ContainerOptions options;
+    options.password = kPassword;
+    kit::DumpSetResult r =
+        kit::write_container_set(prefix, kit::generate_stream(shape), {}, format, options);
+    EXPECT_TRUE(r.ok()) << r.error;
+    info = r.file_info[0];
+    bytes = read_file(info.path);
+  }
+};
+
+// Opens the file as the driver does and reads it to the end: the messages
+// printed and whether any step failed.
+struct Outcome {
+  std::string err;
+  bool failed = false;
+  size_t blocks = 0;
+};
+
+Outcome read_through(const std::string& prefix, const char* password) {
+  TestSession t;
+  t.add_prefix(prefix);
+  strcpy(t.s.encr_passwd, password);
+  Outcome o;
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  if (!open_input_dump(&t.s)) {
+    o.failed = true;
+  } else {
+    detect_container_kind(&t.s);
+    if (!prepare_if_container(&t.s)) {
+      o.failed = true;
+    } else {
+      int error = 0;
+      while (read_dump_block(&t.s, &error)) o.blocks++;
+      if (error != 0 || !close_input_file(&t.s)) o.failed = true;
+    }
+  }
+  testing::internal::GetCapturedStdout();
+  o.err = testing::internal::GetCapturedStderr();
+  free_chunk_list_data(&chunk_list);
+  List_RemoveAll(&chunk_list);
+  block_source.blk_cnt = 0;
+  chunk_index = 0;
+  chunk_header_num = 0;
+  return o;
+}
+
+// What a file cut at `length` must report, by the part of the file the cut
+// falls in.
+std::string expected_for_cut(size_t length, const kit::DumpFileInfo& f) {
+  const std::string shrt = "Short read from Source";
+  const std::string no_table = "No chunk headers found\n";
+  if (length == 0) return "";                         // an empty plain file
+  if (length < COMP_HEADER_SIZE) return shrt + shrt;  // read as a plain file, no block in it
+  if (length < ENCR_HEADER_SIZE) return (length > COMP_HEADER_SIZE ? shrt + shrt : shrt) + no_table;
+  if (length < kDataStart) return shrt + no_table;  // compressed only, table out of reach
+  if (length <= static_cast<size_t>(f.table_offset)) return no_table;
+  return "Error while reading the chunk header information\n";  // a partial chunk header
+}
+
+TEST(ContainerDamage, EveryCutOfTheFileIsRefusedWithTheMessageOfWhereItFalls) {
+  KitContainer c(kit::DumpFormat::compressed_encrypted);
+  size_t size = c.bytes.size();
+  std::vector<size_t> cuts;
+  for (size_t l = 0; l <= kDataStart + 8; l++) cuts.push_back(l);  // every header byte
+  for (size_t l = kDataStart; l < size; l += 97) cuts.push_back(l);
+  for (size_t l = c.info.table_offset - 2; l < size; l += 13) cuts.push_back(l);
+  cuts.push_back(size - 1);
+  for (size_t cut : cuts) {
+    write_file(c.info.path, c.bytes.substr(0, cut));
+    Outcome o = read_through(c.prefix, KitContainer::kPassword);
+    EXPECT_EQ(o.err, expected_for_cut(cut, c.info)) << "cut at " << cut << " of " << size;
+    EXPECT_EQ(o.blocks, 0u) << "cut at " << cut;
+  }
+}
+
+TEST(ContainerDamage, FlippedStoredBytesAreCaughtByDecompressionOrByTheDigest) {
+  struct Case {
+    kit::DumpFormat format;
+    std::string err;
+  } cases[] = {
+      {kit::DumpFormat::compressed_encrypted, "Error while decompressing the data"},
+      {kit::DumpFormat::compressed, "Error while decompressing the data"},
+      // Without compression nothing checks a chunk as it is read: the damage
+      // shows when the file's digest is compared at its end.
+      {kit::DumpFormat::encrypted, "The data digest code does not match the expected value\n"},
+  };
+  for (const Case& k : cases) {
+    KitContainer c(k.format);
+    for (const kit::ChunkInfo& chunk : c.info.chunks) {
+      for (uint32_t at : {0u, chunk.stored_size / 2, chunk.stored_size - 1}) {
+        std::string damaged = c.bytes;
+        damaged[chunk.offset + at] = static_cast<char>(damaged[chunk.offset + at] ^ 0x5A);
+        write_file(c.info.path, damaged);
+        Outcome o = read_through(c.prefix, KitContainer::kPassword);
+        EXPECT_TRUE(o.failed) << kit::format_name(k.format) << " at " << chunk.offset + at;
+        EXPECT_EQ(o.err, k.err) << kit::format_name(k.format) << " at " << chunk.offset + at;
+      }
+    }
+  }
 }
 
 }  // namespace
