@@ -12,6 +12,7 @@
 #include "chunk_table.h"
 #include "dump_reader.h"
 #include "marshal.h"
+#include "process_state.h"
 #include "source_io.h"
 
 const char CompressionID[CONTAINER_ID_SIZE] = "BRIX COMPRESSION KORVEN";
@@ -95,13 +96,19 @@ bool_t init_brix_decomp_decr(rpl_Session* session) {
 bool_t term_brix_decomp_decr(rpl_Session* session) {
   if (session->compressed) end_brix_decompression(session);
   if (session->encrypted && !end_brix_decryption(session)) return B_FALSE;
-  if (List_GetCount(&chunk_list) > 0) {
-    free_chunk_list_data(&chunk_list);
-    List_RemoveAll(&chunk_list);
-  }
-  curr_chunk = nullptr;
-  chunk_list_pos = nullptr;
+  release_chunk_table();
   return B_TRUE;
+}
+
+void reset_container_state() {
+  release_chunk_table();
+  chunk_index = 0;
+  chunk_header_num = 0;
+  digest_check = B_FALSE;
+  comp_header = comp_header_type();
+  encr_header = encr_header_type();
+  zcx = fcrypt_ctx();
+  prev_zcx = fcrypt_ctx();
 }
 
 bool_t refill_from_chunk(rpl_Session* session, int* error) {

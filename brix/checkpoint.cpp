@@ -12,6 +12,7 @@
 
 #include "chunk_table.h"
 #include "dump_reader.h"
+#include "process_state.h"
 #include "source_io.h"
 
 check_point cp;
@@ -150,6 +151,14 @@ int64 container_resume_offset(const lr_hdr* hdr, uint32 sync_num, int64 pos) {
 }
 
 }  // namespace
+
+void reset_checkpoint_state() {
+  cp = check_point();
+  cp1 = check_point();
+  files_kept = 0;
+  files_kept_known = false;
+  record_loaded = false;
+}
 
 bool_t create_brix_writer_checkpoint_file(rpl_Session* session, lr_hdr_info* hdr_info, lr_hdr* hdr,
                                           uint32 sync_num) {

@@ -81,6 +81,13 @@ void free_chunk_list_data(List_t* list) {
   while (pos != nullptr) free(List_GetNext(&pos));
 }
 
+void release_chunk_table() {
+  free_chunk_list_data(&chunk_list);
+  List_RemoveAll(&chunk_list);
+  curr_chunk = nullptr;
+  chunk_list_pos = nullptr;
+}
+
 void select_first_chunk_header() {
   chunk_list_pos = List_GetHeadPosition(&chunk_list);
   curr_chunk = chunk_list_pos != nullptr

@@ -26,6 +26,9 @@ bool_t read_chunk_header(rpl_Session* session, chunk_header_type* record);
 // Releases every chunk header record held by the list.
 void free_chunk_list_data(List_t* list);
 
+// Releases every chunk header and empties the table.
+void release_chunk_table();
+
 // Makes the first chunk header current.
 void select_first_chunk_header();
 

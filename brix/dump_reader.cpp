@@ -11,6 +11,7 @@
 
 #include "brix_comp_encr.h"
 #include "checkpoint.h"
+#include "process_state.h"
 
 block_source_state block_source;
 bool_t chkpoint = B_FALSE;
@@ -116,6 +117,11 @@ bool_t refill_from_plain_file(rpl_Session* session, int* error) {
 }
 
 }  // namespace
+
+void reset_block_source() {
+  block_source = block_source_state();
+  chkpoint = B_FALSE;
+}
 
 void stage_refilled_blocks(int blocks) {
   if (chkpoint) {

@@ -13,6 +13,7 @@
 #include "checkpoint.h"
 #include "chunk_table.h"
 #include "dump_reader.h"
+#include "process_state.h"
 #include "kit/container_damage.h"
 #include "kit/dump_writer.h"
 #include "kit/stream_gen.h"
@@ -59,14 +60,8 @@ struct WorkingCopy {
     strcpy(t.s.encr_passwd, f.password);
     t.add_prefix(dir.file("set"));
   }
-  ~WorkingCopy() {
-    // The container state is process-wide; leave none behind for the next copy.
-    free_chunk_list_data(&chunk_list);
-    List_RemoveAll(&chunk_list);
-    block_source.blk_cnt = 0;
-    chunk_index = 0;
-    chunk_header_num = 0;
-  }
+  // The reading state is process-wide; leave none behind for the next copy.
+  ~WorkingCopy() { reset_process_state(); }
   void damage(size_t offset, const std::string& with) {
     bytes.replace(offset, with.size(), with);
     write_file(file, bytes);
@@ -326,11 +321,7 @@ Outcome read_through(const std::string& prefix, const char* password) {
   }
   testing::internal::GetCapturedStdout();
   o.err = testing::internal::GetCapturedStderr();
-  free_chunk_list_data(&chunk_list);
-  List_RemoveAll(&chunk_list);
-  block_source.blk_cnt = 0;
-  chunk_index = 0;
-  chunk_header_num = 0;
+  reset_process_state();
   return o;
 }
 
