@@ -201,6 +201,24 @@ TEST_F(Checkpoint, DamagedOrForeignRecordsAreRefused) {
   }
 }
 
+TEST_F(Checkpoint, ContainerRecordWithoutAChunkHeaderIsRefused) {
+  open_set({std::string(LR_BLOCK_SIZE, 'x')});
+  t.s.compressed = B_TRUE;  // the first file is a container
+  check_point record = valid_record();
+  record.chunk_header_count = -1;  // would leave no chunk header to read from
+  store_record(140, record);
+  std::string err;
+  EXPECT_EQ(load(140, &err), B_FALSE);
+  EXPECT_EQ(err, "checkpoint file is corrupted\n");
+
+  record.chunk_header_count = 0;
+  record.zcx.mode = 3;
+  store_record(140, record);
+  ASSERT_EQ(load(140, &err), B_TRUE) << err;
+  EXPECT_EQ(zcx.mode, 3u);  // the stored decryption state becomes the live one
+  EXPECT_EQ(cp.zcx.mode, 3u);
+}
+
 TEST_F(Checkpoint, LoadedKeptFileCountContinuesInLaterFiles) {
   open_set({concat({header_block(LR_HDR_FILE, 121)})});
   check_point record = valid_record();
