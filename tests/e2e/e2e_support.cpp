@@ -44,9 +44,13 @@ void finish(kit::WriterProcess& writer, Playback& p) {
 
 Playback play(const std::vector<std::string>& args, const kit::DestinationOptions& destination,
               const std::string& stdin_bytes) {
+  return play_with(writer_options(args, stdin_bytes), destination);
+}
+
+Playback play_with(const kit::ProcessOptions& options, const kit::DestinationOptions& destination) {
   Playback p;
   kit::WriterProcess writer;
-  if (!writer.start(writer_options(args, stdin_bytes))) {
+  if (!writer.start(options)) {
     p.err = writer.error();
     return p;
   }
@@ -71,9 +75,13 @@ Playback play_child(const std::vector<std::string>& args, kit::DestinationOption
 }
 
 Playback run_alone(const std::vector<std::string>& args, const std::string& stdin_bytes) {
+  return run_alone_with(writer_options(args, stdin_bytes));
+}
+
+Playback run_alone_with(const kit::ProcessOptions& options) {
   Playback p;
   kit::WriterProcess writer;
-  if (!writer.start(writer_options(args, stdin_bytes))) {
+  if (!writer.start(options)) {
     p.err = writer.error();
     return p;
   }

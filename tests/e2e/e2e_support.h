@@ -32,12 +32,16 @@ kit::ProcessOptions writer_options(const std::vector<std::string>& args,
 // writer to end.
 Playback play(const std::vector<std::string>& args, const kit::DestinationOptions& destination,
               const std::string& stdin_bytes = "");
+// The same with the writer's options made by the caller (writer_options and
+// more, such as an environment).
+Playback play_with(const kit::ProcessOptions& writer, const kit::DestinationOptions& destination);
 
 // The child mode: the writer's standard input is the connection.
 Playback play_child(const std::vector<std::string>& args, kit::DestinationOptions destination);
 
 // Runs the writer without a destination (for runs that end before listening).
 Playback run_alone(const std::vector<std::string>& args, const std::string& stdin_bytes = "");
+Playback run_alone_with(const kit::ProcessOptions& writer);
 
 // The bytes of a stream, for byte-for-byte comparisons.
 std::string bytes_of(const kit::Stream& blocks);

@@ -1,0 +1,78 @@
+// Running the writer under the fault shim.
+#include "fault_support.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+
+#include "kit/dump_writer.h"
+
+namespace fault {
+
+const char kArchivistHint[] = "Use archivist start command on secondary to create a relationship\n";
+const char kNoEndOfStream[] =
+    "Transfer completed without end stream header. Aborting transfer. (Missing input files?)\n";
+
+namespace {
+
+// The writer's program name, so that a launcher in front of it (valgrind)
+// loads the shim without arming it.
+const char kWriterProgram[] = "brix_writer";
+
+std::string next_log_name(const kit::TempDir& dir) {
+  static std::atomic<int> runs{0};
+  return dir.file("fault-log." + std::to_string(runs++));
+}
+
+// The shim is not the first library of a sanitized writer: its runtime
+// must be told not to mind.
+std::string sanitizer_options() {
+  const char* inherited = getenv("ASAN_OPTIONS");
+  std::string options = inherited != nullptr ? inherited : "";
+  if (!options.empty()) options += ":";
+  return "ASAN_OPTIONS=" + options + "verify_asan_link_order=0";
+}
+
+}  // namespace
+
+FaultyRun::FaultyRun(const kit::TempDir& dir, const std::string& rules)
+    : rules_(rules), log_(next_log_name(dir)) {}
+
+kit::ProcessOptions FaultyRun::options(const std::vector<std::string>& args,
+                                       const std::string& stdin_bytes) const {
+  kit::ProcessOptions o = e2e::writer_options(args, stdin_bytes);
+  o.env = {std::string("LD_PRELOAD=") + BRIX_FAULT_SHIM_PATH, "BRIX_FAULT=" + rules_,
+           std::string("BRIX_FAULT_PROGRAM=") + kWriterProgram, "BRIX_FAULT_LOG=" + log_,
+           sanitizer_options()};
+  return o;
+}
+
+e2e::Playback FaultyRun::play(const std::vector<std::string>& args,
+                              const kit::DestinationOptions& destination,
+                              const std::string& stdin_bytes) const {
+  return e2e::play_with(options(args, stdin_bytes), destination);
+}
+
+e2e::Playback FaultyRun::run_alone(const std::vector<std::string>& args,
+                                   const std::string& stdin_bytes) const {
+  return e2e::run_alone_with(options(args, stdin_bytes));
+}
+
+std::string FaultyRun::fired() const {
+  std::string text, error;
+  if (!kit::read_file(log_, text, error)) return "";
+  return text;
+}
+
+std::vector<uint32_t> checkpointed_points(const std::string& prefix, uint32_t below) {
+  std::vector<uint32_t> points;
+  for (uint32_t point = 0; point < below; point++) {
+    if (access(kit::checkpoint_file_name(prefix, point).c_str(), F_OK) == 0) {
+      points.push_back(point);
+    }
+  }
+  return points;
+}
+
+}  // namespace fault
