@@ -75,4 +75,30 @@ std::vector<uint32_t> checkpointed_points(const std::string& prefix, uint32_t be
   return points;
 }
 
+size_t first_header_of(const kit::Stream& stream, uint32_t point) {
+  for (size_t i = 0; i < stream.size(); i++) {
+    if (kit::is_header(stream[i]) && kit::sync_num(stream[i]) == point) return i;
+  }
+  return stream.size();
+}
+
+void expect_plain_restart_completes(const std::string& prefix, const kit::Stream& stream,
+                                    uint32_t point) {
+  SCOPED_TRACE("restart from point " + std::to_string(point));
+  size_t header = first_header_of(stream, point);
+  ASSERT_LT(header, stream.size());
+  kit::DestinationOptions d;
+  d.restart_sync_point = point;
+  d.structure.start_header_first = true;
+  d.structure.require_end = true;
+  e2e::Playback p = e2e::play({prefix}, d);
+  EXPECT_EQ(p.status.code, 0) << p.err;
+  EXPECT_TRUE(p.dest.complete) << p.dest.error << p.dest.structure_error;
+  // The first file-phase point counts its own header as sent.
+  uint64_t blks_done = header - 1 + (point == LRD_RESTART_FILE_PHASE_BASE ? 1 : 0);
+  EXPECT_EQ(e2e::bytes_of({p.dest.reply}), e2e::expected_reply(stream[0], blks_done));
+  EXPECT_TRUE(e2e::same_blocks(e2e::bytes_of(p.dest.blocks),
+                               e2e::bytes_of(stream, header, stream.size() - header)));
+}
+
 }  // namespace fault

@@ -38,8 +38,18 @@ class FaultyRun {
   std::string log_;
 };
 
-// Names and checkpoint files of a dump set in a test directory.
+// The points below `below` that have a writer checkpoint file, lowest first.
 std::vector<uint32_t> checkpointed_points(const std::string& prefix, uint32_t below = 4096);
+
+// Index of the first header of `point` in the stream (where its checkpoint
+// was taken); the stream's size when there is none.
+size_t first_header_of(const kit::Stream& stream, uint32_t point);
+
+// Restarts a plain set's transfer from `point` (no fault) and checks that it
+// completes: the reply counts the blocks sent before the point's header, and
+// the stream continues byte for byte from that header.
+void expect_plain_restart_completes(const std::string& prefix, const kit::Stream& stream,
+                                    uint32_t point);
 
 }  // namespace fault
 
