@@ -141,17 +141,10 @@ bool_t refill_from_chunk(rpl_Session* session, int* error) {
     return B_FALSE;
   }
 
-  ssize_t count = read(session->src_fd, chunk_read_buffer, len);
+  ssize_t count = read_from_source(session->src_fd, chunk_read_buffer, len);
   *error = static_cast<int>(count);
-  if (count < 0) {
-    perror("Bad read from Source");
-    return B_FALSE;
-  }
-  if (count == 0) return B_FALSE;  // the file ends
-  if (static_cast<uint32>(count) != len) {
-    fputs("Short read from Source", stderr);
-    return B_FALSE;
-  }
+  if (count <= 0) return B_FALSE;                         // a read error, or the file ends
+  if (static_cast<uint32>(count) != len) return B_FALSE;  // a damaged file ends inside the chunk
 
   if (session->encrypted) {
     prev_zcx = zcx;  // the context before this chunk, for a checkpoint at its first block

@@ -5,8 +5,19 @@
 
 #include <cstdio>
 
+ssize_t read_up_to(int fd, void* buf, size_t len) {
+  size_t done = 0;
+  while (done < len) {
+    ssize_t n = read(fd, static_cast<char*>(buf) + done, len - done);
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
 ssize_t read_from_source(int fd, void* buf, size_t len) {
-  ssize_t n = read(fd, buf, len);
+  ssize_t n = read_up_to(fd, buf, len);
   if (n < 0) {
     perror("Bad read from Source");
   } else if (n > 0 && static_cast<size_t>(n) < len) {

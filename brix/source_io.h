@@ -8,7 +8,13 @@
 
 #include <cstddef>
 
-// One read() of up to len bytes; returns its count (-1 on error).
+// Reads until len bytes are in, the file ends or a read fails, so that a
+// read that falls short before the end (a signal, a network file system) is
+// not taken for the end of the file. Returns the count, or -1 with errno
+// when a read failed; reports nothing.
+ssize_t read_up_to(int fd, void* buf, size_t len);
+
+// read_up_to with the reports; returns its count (-1 on error).
 ssize_t read_from_source(int fd, void* buf, size_t len);
 
 #endif  // BRIX_SOURCE_IO_H

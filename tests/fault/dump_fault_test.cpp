@@ -1,0 +1,151 @@
+// Faults on the dump files of a plain set: open failing at the probe or at
+// a file's turn (or the file vanishing in between), read errors, reads that
+// fall short, and failed seeks. A failure gives its exact message and status
+// 255 and sends no wrong block; the checkpoint files stay, and a restart
+// completes once the file is back. A short read is not the end of a file.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "fault_support.h"
+#include "kit/dump_writer.h"
+#include "kit/stream_gen.h"
+
+namespace {
+
+using e2e::bytes_of;
+using e2e::Playback;
+
+std::string perror_line(const std::string& text, int error) {
+  return text + ": " + strerror(error) + "\n";
+}
+
+// Uses of each plain dump file: open 1 is the probe, open 2 its turn (the
+// first file has only one); lseeks 1 to 5 and reads 1 to 3 look for
+// container headers; then each refill is lseek 6, 7, ... and read 4, 5, ...
+const int kFirstRefillRead = 4;
+const int kLastDetectionSeek = 5;
+const int kFirstRefillSeek = 6;
+
+class DumpFault : public testing::Test {
+ protected:
+  kit::TempDir dir;
+  std::string prefix = dir.file("vol");
+  kit::Stream stream;
+
+  void SetUp() override {
+    kit::StreamShape shape;
+    shape.seed = 31;
+    shape.total_blocks = 600;
+    stream = kit::generate_stream(shape);
+    ASSERT_TRUE(kit::write_plain_set(prefix, stream, {200, 200}).ok());
+  }
+  std::string file(int number) const { return kit::dump_file_name(prefix, number); }
+  // A rule for the uses of dump file `number`.
+  static std::string rule(const char* call, int number, const std::string& when) {
+    return std::string(call) + ":/vol." + std::to_string(number) + "$@" + when;
+  }
+  void expect_whole_stream(const Playback& p) {
+    EXPECT_EQ(p.status.code, 0) << p.err;
+    EXPECT_TRUE(p.dest.complete) << p.dest.error << p.dest.structure_error;
+    EXPECT_TRUE(e2e::same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, 1, stream.size() - 1)));
+  }
+  // What arrived is the stored stream as far as it went.
+  void expect_prefix_of_stream(const Playback& p) {
+    EXPECT_TRUE(e2e::same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, 1, p.dest.blocks.size())));
+  }
+};
+
+TEST_F(DumpFault, ProbeThatCannotOpenAFileEndsTheRunBeforeListening) {
+  struct Case {
+    std::string rules;
+    int file;
+    int error;
+  } cases[] = {
+      {rule("open", 0, "1=EIO"), 0, EIO},
+      {rule("open", 0, "1=EACCES"), 0, EACCES},
+      {rule("open", 1, "1=EACCES"), 1, EACCES},
+      {rule("open", 3, "1=EIO"), 3, EIO},  // the number after the last file
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rules);
+    Playback p = fault::FaultyRun(dir, c.rules).run_alone({prefix});
+    EXPECT_EQ(p.status.code, 255);
+    EXPECT_EQ(p.err, "Can't open " + file(c.file) + ": " + strerror(c.error) + "\n");
+    EXPECT_EQ(p.out, "");
+  }
+}
+
+TEST_F(DumpFault, FileThatCannotBeOpenedAtItsTurnEndsTheTransferAndARestartCompletes) {
+  struct Case {
+    std::string rules;
+    int file;
+  } cases[] = {
+      {rule("open", 1, "2=vanish"), 1},
+      {rule("open", 2, "2=vanish"), 2},
+      {rule("open", 2, "2=EACCES"), 2},
+      {rule("open", 2, "2=EMFILE"), 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rules);
+    std::string bytes, error;
+    ASSERT_TRUE(kit::read_file(file(c.file), bytes, error)) << error;
+    kit::DestinationOptions d;
+    d.structure.require_end = false;
+    Playback p = fault::FaultyRun(dir, c.rules).play({prefix}, d);
+    EXPECT_EQ(p.status.code, 255);
+    EXPECT_EQ(p.err, fault::kArchivistHint + ("Failed to open " + file(c.file) + " for reading\n"));
+    EXPECT_EQ(p.dest.blocks.size(), 200u * c.file - 1);
+    expect_prefix_of_stream(p);
+
+    std::ofstream(file(c.file), std::ios::binary) << bytes;  // the file is back
+    std::vector<uint32_t> points = fault::checkpointed_points(prefix);
+    ASSERT_FALSE(points.empty());
+    fault::expect_plain_restart_completes(prefix, stream, points.back());
+  }
+}
+
+TEST_F(DumpFault, ReadErrorOnADumpFileEndsTheTransfer) {
+  struct Case {
+    std::string rules;
+    int error;
+    bool replied;
+  } cases[] = {
+      {rule("read", 0, std::to_string(kFirstRefillRead) + "=EIO"), EIO, false},
+      {rule("read", 1, std::to_string(kFirstRefillRead) + "=EIO"), EIO, true},
+      {rule("read", 1, std::to_string(kFirstRefillRead + 3) + "=EINTR"), EINTR, true},
+      {rule("read", 2, std::to_string(kFirstRefillRead + 1) + "=EIO"), EIO, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rules);
+    kit::DestinationOptions d;
+    d.structure.require_end = false;
+    Playback p = fault::FaultyRun(dir, c.rules).play({prefix}, d);
+    EXPECT_EQ(p.status.code, 255);
+    EXPECT_EQ(p.err, fault::kArchivistHint + perror_line("Bad read from Source", c.error));
+    EXPECT_EQ(p.dest.reply_kind, c.replied ? kit::ReplyKind::block : kit::ReplyKind::none);
+    expect_prefix_of_stream(p);
+  }
+}
+
+TEST_F(DumpFault, ReadsThatFallShortBeforeTheEndAreCompleted) {
+  const std::string cases[] = {
+      rule("read", 1, std::to_string(kFirstRefillRead) + "=short:5000"),  // not whole blocks
+      rule("read", 1, std::to_string(kFirstRefillRead) + "=short:100"),   // less than a block
+      rule("read", 0, std::to_string(kFirstRefillRead + 1) + "=short:4096"),
+      rule("read", 2, "1+=short:1000"),  // every read of the file, detection included
+      rule("read", 1, "1=short:10"),     // the container header read
+  };
+  for (const std::string& rules : cases) {
+    SCOPED_TRACE(rules);
+    fault::FaultyRun run(dir, rules);
+    Playback p = run.play({prefix}, kit::DestinationOptions());
+    expect_whole_stream(p);
+    EXPECT_EQ(p.err, fault::kArchivistHint);
+    EXPECT_NE(run.fired(), "");
+  }
+}
+
+}  // namespace
