@@ -100,7 +100,12 @@ bool_t refill_from_plain_file(rpl_Session* session, int* error) {
   src.blk_index = 0;
   if (src.writer && !reposition_to_checkpoint(session)) return B_FALSE;
 
-  src.refill_offset = lseek(session->src_fd, 0, SEEK_CUR);
+  src.refill_offset = source_position(session->src_fd);
+  if (src.refill_offset < 0) {
+    *error = -1;
+    src.blk_cnt = 0;
+    return B_FALSE;
+  }
   ssize_t count = read_up_to(session->src_fd, src.buffer, DUMP_READ_SIZE);
   *error = static_cast<int>(count);
   if (count < 0) {
@@ -220,8 +225,11 @@ bool_t read_dump_block(rpl_Session* session, int* error) {
     if (session->pause) pause_before_file(name);
     if (!open_next_file(session, name, error)) return B_FALSE;
 
+    if (!detect_container_kind(session)) {
+      *error = -1;  // a read error: the transfer fails
+      return B_FALSE;
+    }
     // The password given for the first file serves every later one.
-    detect_container_kind(session);
     if (!prepare_if_container(session)) return B_FALSE;
   }
 }

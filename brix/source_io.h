@@ -17,4 +17,12 @@ ssize_t read_up_to(int fd, void* buf, size_t len);
 // read_up_to with the reports; returns its count (-1 on error).
 ssize_t read_from_source(int fd, void* buf, size_t len);
 
+// Moves the reading position to offset; false, reported as a read error,
+// when it cannot: reading on from wherever the file stands would deliver the
+// wrong bytes.
+bool seek_source(int fd, off_t offset);
+
+// The reading position, or -1 (reported as a read error).
+off_t source_position(int fd);
+
 #endif  // BRIX_SOURCE_IO_H

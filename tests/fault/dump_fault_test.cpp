@@ -148,4 +148,140 @@ TEST_F(DumpFault, ReadsThatFallShortBeforeTheEndAreCompleted) {
   }
 }
 
+TEST_F(DumpFault, FailedSeekOrHeaderReadStopsTheTransferInsteadOfReadingFromTheWrongPlace) {
+  struct Case {
+    std::string rules;
+    int file;  // the file hit: what came before it arrives whole
+    int error;
+  } cases[] = {
+      {rule("lseek", 1, std::to_string(kLastDetectionSeek) + "=EIO"), 1, EIO},
+      {rule("lseek", 1, std::to_string(kFirstRefillSeek) + "=ESPIPE"), 1, ESPIPE},
+      {rule("lseek", 2, std::to_string(kFirstRefillSeek + 2) + "=EIO"), 2, EIO},
+      {rule("read", 2, "2=EIO"), 2, EIO},  // looking for an encryption header
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rules);
+    kit::DestinationOptions d;
+    d.structure.require_end = false;
+    Playback p = fault::FaultyRun(dir, c.rules).play({prefix}, d);
+    EXPECT_EQ(p.status.code, 255);
+    EXPECT_EQ(p.err, fault::kArchivistHint + perror_line("Bad read from Source", c.error));
+    EXPECT_EQ(p.out.find(fault::kNoEndOfStream), std::string::npos);
+    size_t before = 200u * c.file - 1;
+    if (c.rules.find("@8") != std::string::npos) before += 2 * 16;  // two refills of file 2
+    EXPECT_EQ(p.dest.blocks.size(), before);
+    expect_prefix_of_stream(p);
+  }
+  // The first file: before anything listens.
+  Playback p = fault::FaultyRun(dir, rule("lseek", 0, "1=EIO")).run_alone({prefix});
+  EXPECT_EQ(p.status.code, 255);
+  EXPECT_EQ(p.err, perror_line("Bad read from Source", EIO));
+  EXPECT_EQ(p.out.find("Waiting"), std::string::npos);
+}
+
+TEST_F(DumpFault, FailedSeekToTheCheckpointSendsNoBlockAfterTheReply) {
+  kit::DestinationOptions first;
+  first.send_ack = false;
+  ASSERT_EQ(e2e::play({prefix}, first).status.code, 255);
+  std::vector<uint32_t> points = fault::checkpointed_points(prefix);
+  ASSERT_FALSE(points.empty());
+  ASSERT_GE(fault::first_header_of(stream, points.back()), 400u) << "recorded in file 2";
+
+  kit::DestinationOptions d;
+  d.restart_sync_point = points.back();
+  d.structure.require_end = false;
+  Playback p = fault::FaultyRun(dir, rule("lseek", 2, "1=EIO")).play({prefix}, d);
+  EXPECT_EQ(p.status.code, 255);
+  EXPECT_EQ(p.err, fault::kArchivistHint + perror_line("Bad read from Source", EIO));
+  EXPECT_NE(p.out.find(fault::kNoEndOfStream), std::string::npos);
+  EXPECT_EQ(p.dest.reply_kind, kit::ReplyKind::block);
+  EXPECT_EQ(p.dest.stream_blocks, 0u);
+  fault::expect_plain_restart_completes(prefix, stream, points.back());
+}
+
+// The same faults on a compressed and encrypted set. Uses of each container:
+// lseeks 1 to 4 and reads 1 to 3 find its headers, lseek 5 and reads 4 and 5
+// load its chunk table, lseek 6 goes to its data, reads 6 on are its chunks.
+const int kTableRead = 4, kDataSeek = 6, kFirstChunkRead = 6;
+const char kPassword[] = "fault password";
+const char kPrompt[] = "Enter the decryption password:";
+
+class ContainerFault : public DumpFault {
+ protected:
+  void SetUp() override {
+    kit::StreamShape shape;
+    shape.seed = 32;
+    shape.total_blocks = 600;
+    stream = kit::generate_stream(shape);
+    kit::ContainerOptions options;
+    options.password = kPassword;
+    kit::DumpSetResult r = kit::write_container_set(
+        prefix, stream, {200, 200}, kit::DumpFormat::compressed_encrypted, options);
+    ASSERT_TRUE(r.ok()) << r.error;
+  }
+  Playback play(const std::string& rules, const kit::DestinationOptions& d) {
+    return fault::FaultyRun(dir, rules).play({prefix}, d, std::string(kPassword) + "\n");
+  }
+};
+
+TEST_F(ContainerFault, FailedReadOrSeekEndsTheTransferAtTheFileHit) {
+  struct Case {
+    std::string rules;
+    std::string reported;
+    bool end_of_input;  // the file could not be prepared: the input ends there
+  } cases[] = {
+      {rule("read", 1, "1=EIO"), perror_line("Bad read from Source", EIO), false},
+      {rule("read", 1, std::to_string(kTableRead) + "=EIO"),
+       perror_line("Bad read from Source", EIO) + "No chunk headers found\n", true},
+      {rule("lseek", 1, std::to_string(kDataSeek) + "=EIO"),
+       perror_line("Bad read from Source", EIO), true},
+      {rule("read", 1, std::to_string(kFirstChunkRead) + "=EIO"),
+       perror_line("Bad read from Source", EIO), false},
+      {rule("read", 1, std::to_string(kFirstChunkRead + 1) + "=EINTR"),
+       perror_line("Bad read from Source", EINTR), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rules);
+    kit::DestinationOptions d;
+    d.structure.require_end = false;
+    Playback p = play(c.rules, d);
+    EXPECT_EQ(p.status.code, 255);
+    EXPECT_EQ(p.err, kPrompt + (fault::kArchivistHint + c.reported));
+    EXPECT_EQ(p.out.find(fault::kNoEndOfStream) != std::string::npos, c.end_of_input);
+    size_t sent = p.dest.blocks.size();
+    EXPECT_GE(sent, 199u);
+    EXPECT_LE(sent, c.rules.find("@7") != std::string::npos ? 199u + 16 : 199u);
+    expect_prefix_of_stream(p);
+  }
+}
+
+TEST_F(ContainerFault, ShortChunkReadsAreCompleted) {
+  fault::FaultyRun run(dir, rule("read", 1, "1+=short:700"));
+  Playback p = run.play({prefix}, kit::DestinationOptions(), std::string(kPassword) + "\n");
+  expect_whole_stream(p);
+  EXPECT_EQ(p.err, kPrompt + std::string(fault::kArchivistHint));
+  EXPECT_NE(run.fired(), "");
+}
+
+TEST_F(ContainerFault, FailedSeekToTheCheckpointSendsNoBlockAfterTheReply) {
+  kit::DestinationOptions first;
+  first.send_ack = false;
+  ASSERT_EQ(e2e::play({prefix}, first, std::string(kPassword) + "\n").status.code, 255);
+  std::vector<uint32_t> points = fault::checkpointed_points(prefix);
+  ASSERT_FALSE(points.empty());
+  ASSERT_GE(fault::first_header_of(stream, points.back()), 400u) << "recorded in file 2";
+
+  // Reopening file 2 at the checkpoint: its headers and table take lseeks 1
+  // to 6, the checkpointed chunk is lseek 7.
+  kit::DestinationOptions d;
+  d.restart_sync_point = points.back();
+  d.structure.require_end = false;
+  Playback p = play(rule("lseek", 2, "7=EIO"), d);
+  EXPECT_EQ(p.status.code, 255);
+  EXPECT_EQ(p.err, kPrompt + (fault::kArchivistHint + perror_line("Bad read from Source", EIO)));
+  EXPECT_NE(p.out.find(fault::kNoEndOfStream), std::string::npos);
+  EXPECT_EQ(p.dest.reply_kind, kit::ReplyKind::block);
+  EXPECT_EQ(p.dest.stream_blocks, 0u);
+}
+
 }  // namespace
