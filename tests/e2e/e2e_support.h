@@ -11,6 +11,7 @@
 
 #include "kit/block.h"
 #include "kit/destination.h"
+#include "kit/dump_format.h"
 #include "kit/runner.h"
 
 namespace e2e {
@@ -52,6 +53,19 @@ testing::AssertionResult same_blocks(const std::string& got, const std::string& 
 
 // The reply a destination must receive: block 0 with ndr_blks_done set.
 std::string expected_reply(const kit::Block& start, uint64_t blks_done);
+
+// Where a restart from `point` resumes, by the checkpoint rules, and the
+// block count its reply carries. In a plain file: the point's first header.
+// In a container: the chunk after the header's own for the first file-phase
+// point or a header whose data area begins with 0, else the header's own
+// chunk again. `found` is false when no header opens the point.
+struct ResumePlace {
+  bool found = false;
+  size_t block = 0;
+  uint64_t blks_done = 0;
+};
+ResumePlace restart_place(const kit::Stream& stream, const std::vector<kit::DumpFileInfo>& files,
+                          uint32_t point);
 
 // The stdout of a complete archivist playback of one prefix.
 std::string archivist_transcript(const std::string& prefix, unsigned files,

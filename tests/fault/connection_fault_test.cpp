@@ -38,13 +38,16 @@ class ConnectionFault : public testing::Test {
   kit::TempDir dir;
   std::string prefix = dir.file("vol");
   kit::Stream stream;
+  std::vector<kit::DumpFileInfo> files;
 
   void SetUp() override {
     kit::StreamShape shape;
     shape.seed = 21;
     shape.total_blocks = 240;
     stream = kit::generate_stream(shape);
-    ASSERT_TRUE(kit::write_plain_set(prefix, stream, {100}).ok());
+    kit::DumpSetResult r = kit::write_plain_set(prefix, stream, {100});
+    ASSERT_TRUE(r.ok()) << r.error;
+    files = r.file_info;
   }
   static std::string read_rule(int use, const std::string& action) {
     return "read:sock@" + std::to_string(use) + "=" + action;
@@ -128,7 +131,7 @@ TEST_F(ConnectionFault, FailedBlockWriteEndsTheTransferAndKeepsTheCheckpoints) {
   // The last run left its checkpoints: the transfer resumes from the last.
   std::vector<uint32_t> points = fault::checkpointed_points(prefix);
   ASSERT_FALSE(points.empty());
-  fault::expect_plain_restart_completes(prefix, stream, points.back());
+  fault::expect_restart_continues(prefix, stream, files, points.back());
 }
 
 TEST_F(ConnectionFault, FailedAcknowledgementLeavesTheCheckpointsInPlace) {

@@ -34,13 +34,16 @@ class DumpFault : public testing::Test {
   kit::TempDir dir;
   std::string prefix = dir.file("vol");
   kit::Stream stream;
+  std::vector<kit::DumpFileInfo> files;
 
   void SetUp() override {
     kit::StreamShape shape;
     shape.seed = 31;
     shape.total_blocks = 600;
     stream = kit::generate_stream(shape);
-    ASSERT_TRUE(kit::write_plain_set(prefix, stream, {200, 200}).ok());
+    kit::DumpSetResult r = kit::write_plain_set(prefix, stream, {200, 200});
+    ASSERT_TRUE(r.ok()) << r.error;
+    files = r.file_info;
   }
   std::string file(int number) const { return kit::dump_file_name(prefix, number); }
   // A rule for the uses of dump file `number`.
@@ -103,7 +106,7 @@ TEST_F(DumpFault, FileThatCannotBeOpenedAtItsTurnEndsTheTransferAndARestartCompl
     std::ofstream(file(c.file), std::ios::binary) << bytes;  // the file is back
     std::vector<uint32_t> points = fault::checkpointed_points(prefix);
     ASSERT_FALSE(points.empty());
-    fault::expect_plain_restart_completes(prefix, stream, points.back());
+    fault::expect_restart_continues(prefix, stream, files, points.back());
   }
 }
 
@@ -196,7 +199,7 @@ TEST_F(DumpFault, FailedSeekToTheCheckpointSendsNoBlockAfterTheReply) {
   EXPECT_NE(p.out.find(fault::kNoEndOfStream), std::string::npos);
   EXPECT_EQ(p.dest.reply_kind, kit::ReplyKind::block);
   EXPECT_EQ(p.dest.stream_blocks, 0u);
-  fault::expect_plain_restart_completes(prefix, stream, points.back());
+  fault::expect_restart_continues(prefix, stream, files, points.back());
 }
 
 // The same faults on a compressed and encrypted set. Uses of each container:
@@ -218,6 +221,7 @@ class ContainerFault : public DumpFault {
     kit::DumpSetResult r = kit::write_container_set(
         prefix, stream, {200, 200}, kit::DumpFormat::compressed_encrypted, options);
     ASSERT_TRUE(r.ok()) << r.error;
+    files = r.file_info;
   }
   Playback play(const std::string& rules, const kit::DestinationOptions& d) {
     return fault::FaultyRun(dir, rules).play({prefix}, d, std::string(kPassword) + "\n");

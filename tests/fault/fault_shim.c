@@ -91,6 +91,7 @@ static const struct errno_name errno_names[] = {
     {"ENOSPC", ENOSPC},
     {"EACCES", EACCES},
     {"EPERM", EPERM},
+    {"EBUSY", EBUSY},
     {"EINTR", EINTR},
     {"EAGAIN", EAGAIN},
     {"EAFNOSUPPORT", EAFNOSUPPORT},

@@ -82,23 +82,30 @@ size_t first_header_of(const kit::Stream& stream, uint32_t point) {
   return stream.size();
 }
 
-void expect_plain_restart_completes(const std::string& prefix, const kit::Stream& stream,
-                                    uint32_t point) {
+void expect_restart_continues(const std::string& prefix, const kit::Stream& stream,
+                              const std::vector<kit::DumpFileInfo>& files, uint32_t point,
+                              const std::string& stdin_bytes) {
   SCOPED_TRACE("restart from point " + std::to_string(point));
-  size_t header = first_header_of(stream, point);
-  ASSERT_LT(header, stream.size());
+  e2e::ResumePlace resume = e2e::restart_place(stream, files, point);
+  ASSERT_TRUE(resume.found);
   kit::DestinationOptions d;
   d.restart_sync_point = point;
   d.structure.start_header_first = true;
-  d.structure.require_end = true;
-  e2e::Playback p = e2e::play({prefix}, d);
-  EXPECT_EQ(p.status.code, 0) << p.err;
-  EXPECT_TRUE(p.dest.complete) << p.dest.error << p.dest.structure_error;
-  // The first file-phase point counts its own header as sent.
-  uint64_t blks_done = header - 1 + (point == LRD_RESTART_FILE_PHASE_BASE ? 1 : 0);
-  EXPECT_EQ(e2e::bytes_of({p.dest.reply}), e2e::expected_reply(stream[0], blks_done));
-  EXPECT_TRUE(e2e::same_blocks(e2e::bytes_of(p.dest.blocks),
-                               e2e::bytes_of(stream, header, stream.size() - header)));
+  bool completes = resume.block == stream.size() || kit::is_header(stream[resume.block]);
+  d.structure.require_end = completes;
+  e2e::Playback p = e2e::play({prefix}, d, stdin_bytes);
+  EXPECT_EQ(e2e::bytes_of({p.dest.reply}), e2e::expected_reply(stream[0], resume.blks_done));
+  if (completes) {
+    EXPECT_EQ(p.status.code, 0) << p.err;
+    EXPECT_TRUE(p.dest.complete) << p.dest.error << p.dest.structure_error;
+    EXPECT_TRUE(e2e::same_blocks(e2e::bytes_of(p.dest.blocks),
+                                 e2e::bytes_of(stream, resume.block, stream.size() - resume.block)));
+  } else {
+    EXPECT_EQ(p.status.code, 255);
+    EXPECT_NE(p.err.find("Fatal Error. Header not found where expected."), std::string::npos);
+    EXPECT_TRUE(e2e::same_blocks(e2e::bytes_of(p.dest.blocks),
+                                 e2e::bytes_of(stream, resume.block, 1)));
+  }
 }
 
 }  // namespace fault

@@ -45,11 +45,16 @@ std::vector<uint32_t> checkpointed_points(const std::string& prefix, uint32_t be
 // was taken); the stream's size when there is none.
 size_t first_header_of(const kit::Stream& stream, uint32_t point);
 
-// Restarts a plain set's transfer from `point` (no fault) and checks that it
-// completes: the reply counts the blocks sent before the point's header, and
-// the stream continues byte for byte from that header.
-void expect_plain_restart_completes(const std::string& prefix, const kit::Stream& stream,
-                                    uint32_t point);
+// Restarts a transfer from `point` (no fault) and checks what the rules say:
+// the reply counts the blocks sent before the point's header, and the stream
+// continues byte for byte from the block the rules name. When that block is
+// a header the transfer completes; when it lies inside a file's data (a
+// container chunk after the header's own), it goes out and the header check
+// ends the transfer. `files` as written (plain or containers); `stdin_bytes`
+// answers a password prompt.
+void expect_restart_continues(const std::string& prefix, const kit::Stream& stream,
+                              const std::vector<kit::DumpFileInfo>& files, uint32_t point,
+                              const std::string& stdin_bytes = "");
 
 }  // namespace fault
 

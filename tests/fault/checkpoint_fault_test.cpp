@@ -1,0 +1,122 @@
+// Faults on the writer's checkpoint files: a file that cannot be created
+// (ENOSPC, EACCES, a read-only file system), a write that fails or falls
+// short, and removals that fail. Creation faults end the transfer with the
+// exact messages after the header block has gone out, leave the earlier
+// files in place and a restart from them complete; a short record is refused
+// as corrupted. Failed removals change nothing of the outcome.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "fault_support.h"
+#include "kit/dump_writer.h"
+#include "kit/stream_gen.h"
+
+namespace {
+
+using e2e::Playback;
+
+const char kCreateFailed[] = "error in creating writer checkpoint file \n";
+const char kCorrupted[] = "checkpoint file is corrupted\n";
+
+class CheckpointFault : public testing::Test {
+ protected:
+  kit::TempDir dir;
+  std::string prefix = dir.file("vol");
+  kit::Stream stream;
+  std::vector<kit::DumpFileInfo> files;
+  std::vector<uint32_t> points;  // the file-phase points, in the order the stream opens them
+
+  void SetUp() override {
+    kit::StreamShape shape;
+    shape.seed = 41;
+    shape.total_blocks = 500;
+    stream = kit::generate_stream(shape);
+    kit::DumpSetResult r = kit::write_plain_set(prefix, stream, {250});
+    ASSERT_TRUE(r.ok()) << r.error;
+    files = r.file_info;
+    uint32_t last = 0;
+    for (const kit::Block& b : stream) {
+      if (kit::is_header(b) && kit::sync_num(b) != last) points.push_back(last = kit::sync_num(b));
+    }
+    ASSERT_GT(points.size(), 12u);
+  }
+  bool has_checkpoint(uint32_t point) const {
+    return access(kit::checkpoint_file_name(prefix, point).c_str(), F_OK) == 0;
+  }
+  static std::string rule(const char* call, const std::string& when) {
+    return std::string(call) + ":-checkpoint-writer.@" + when;
+  }
+};
+
+TEST_F(CheckpointFault, FailedCreationEndsTheTransferAfterTheHeaderAndARestartCompletes) {
+  struct Case {
+    std::string rules;
+    std::string reported;
+  } cases[] = {
+      {rule("creat", "3=ENOSPC"), kCreateFailed},
+      {rule("creat", "3=EACCES"), kCreateFailed},
+      {rule("creat", "3=EROFS"), kCreateFailed},
+      {rule("write", "3=ENOSPC"),
+       std::string("Bad write in dump file: ") + strerror(ENOSPC) + "\n" + kCreateFailed},
+      {rule("write", "3=EIO"),
+       std::string("Bad write in dump file: ") + strerror(EIO) + "\n" + kCreateFailed},
+      {rule("write", "3=short:1000"), std::string("Short write in dump file") + kCreateFailed},
+  };
+  const size_t third_header = fault::first_header_of(stream, points[2]);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rules);
+    kit::DestinationOptions d;
+    d.structure.require_end = false;
+    Playback p = fault::FaultyRun(dir, c.rules).play({prefix}, d);
+    EXPECT_EQ(p.status.code, 255);
+    EXPECT_EQ(p.err, fault::kArchivistHint + c.reported);
+    EXPECT_EQ(p.out.find(fault::kNoEndOfStream), std::string::npos);
+    // The header went out before its checkpoint was written; nothing after it.
+    EXPECT_TRUE(e2e::same_blocks(e2e::bytes_of(p.dest.blocks),
+                                 e2e::bytes_of(stream, 1, third_header)));
+    EXPECT_TRUE(has_checkpoint(points[0]) && has_checkpoint(points[1]));
+    if (c.rules.find("short") != std::string::npos) {
+      // The part of a record that was written is refused, and nothing is sent.
+      kit::DestinationOptions again;
+      again.restart_sync_point = points[2];
+      Playback refused = e2e::play({prefix}, again);
+      EXPECT_EQ(refused.status.code, 255);
+      EXPECT_EQ(refused.err,
+                fault::kArchivistHint + std::string("Short read from Source") + kCorrupted);
+      EXPECT_EQ(refused.dest.reply_kind, kit::ReplyKind::none);
+    }
+    fault::expect_restart_continues(prefix, stream, files, points[1]);
+  }
+}
+
+TEST_F(CheckpointFault, FailedRemovalsAreIgnored) {
+  // Every removal after the acknowledgement fails: the transfer still counts
+  // as done, and the last ten files stay.
+  kit::DestinationOptions d;
+  d.keep_blocks = false;
+  // Only the removals after the acknowledgement: the files of the points
+  // before the last ten went while the stream ran.
+  Playback p = fault::FaultyRun(dir, rule("remove", std::to_string(points.size() - 10 + 1) +
+                                                        "+=EACCES"))
+                   .play({prefix}, d);
+  EXPECT_EQ(p.status.code, 0) << p.err;
+  EXPECT_TRUE(p.dest.complete);
+  EXPECT_EQ(p.err, fault::kArchivistHint);
+  EXPECT_EQ(p.out, e2e::archivist_transcript(prefix, 2));
+  EXPECT_EQ(fault::checkpointed_points(prefix),
+            std::vector<uint32_t>(points.end() - 10, points.end()));
+
+  // The removal of the oldest file when the eleventh is created fails: it
+  // stays, the transfer goes on, and the end removes the last ten.
+  for (uint32_t point : points) remove(kit::checkpoint_file_name(prefix, point).c_str());
+  p = fault::FaultyRun(dir, rule("remove", "1=EBUSY")).play({prefix}, d);
+  EXPECT_EQ(p.status.code, 0) << p.err;
+  EXPECT_TRUE(p.dest.complete);
+  EXPECT_EQ(p.err, fault::kArchivistHint);
+  EXPECT_EQ(fault::checkpointed_points(prefix), std::vector<uint32_t>{points[0]});
+}
+
+}  // namespace
