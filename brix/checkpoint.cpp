@@ -205,9 +205,12 @@ bool_t ReadBrixWriterCheckpointFile(rpl_Session* session) {
     return B_TRUE;  // nothing to restore
   }
   memset(&cp1, 0, sizeof(cp1));
-  read_from_source(fd, &cp1, sizeof(cp1));
+  ssize_t n = read_from_source(fd, &cp1, sizeof(cp1));
   close(fd);
-  if (cp1.h_magic != CHECKPOINT_MAGIC || !loaded_record_is_usable(session)) {
+  // Only a whole record counts: the last byte of the magic is 0, so a record
+  // cut one byte short (a writer killed while writing it) would still match.
+  if (n != static_cast<ssize_t>(sizeof(cp1)) || cp1.h_magic != CHECKPOINT_MAGIC ||
+      !loaded_record_is_usable(session)) {
     fprintf(stderr, "checkpoint file is corrupted\n");
     return B_FALSE;
   }
