@@ -92,6 +92,47 @@ TEST_F(CheckpointFault, FailedCreationEndsTheTransferAfterTheHeaderAndARestartCo
   }
 }
 
+TEST_F(CheckpointFault, CheckpointThatCannotBeReadIsRefusedBeforeTheReply) {
+  kit::DestinationOptions first;
+  first.send_ack = false;
+  first.keep_blocks = false;
+  ASSERT_EQ(e2e::play({prefix}, first).status.code, 255);
+  const uint32_t point = fault::checkpointed_points(prefix).back();
+  struct Case {
+    std::string rules;
+    std::string reported;
+  } cases[] = {
+      {rule("open", "1=EACCES"), "could not find checkpoint file \n"},
+      {rule("open", "1=EMFILE"), "could not find checkpoint file \n"},
+      {rule("read", "1=EIO"),
+       std::string("Bad read from Source: ") + strerror(EIO) + "\n" + kCorrupted},
+      {rule("read", "2=EIO"),  // after a first part of the record
+       std::string("Bad read from Source: ") + strerror(EIO) + "\n" + kCorrupted},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rules);
+    kit::DestinationOptions d;
+    d.restart_sync_point = point;
+    fault::FaultyRun run(dir, c.rules + (c.rules.find("@2") != std::string::npos
+                                             ? ";" + rule("read", "1=short:900")
+                                             : ""));
+    Playback p = run.play({prefix}, d);
+    EXPECT_EQ(p.status.code, 255);
+    EXPECT_EQ(p.err, fault::kArchivistHint + c.reported);
+    EXPECT_EQ(p.dest.reply_kind, kit::ReplyKind::none);
+    EXPECT_NE(run.fired(), "");
+  }
+  // A read that falls short is completed: the restart resumes.
+  fault::FaultyRun run(dir, rule("read", "1=short:900"));
+  kit::DestinationOptions d;
+  d.restart_sync_point = point;
+  d.keep_blocks = false;
+  Playback p = run.play({prefix}, d);
+  EXPECT_EQ(p.status.code, 0) << p.err;
+  EXPECT_TRUE(p.dest.complete) << p.dest.error << p.dest.structure_error;
+  EXPECT_EQ(run.fired(), "read@1\n");
+}
+
 TEST_F(CheckpointFault, FailedRemovalsAreIgnored) {
   // Every removal after the acknowledgement fails: the transfer still counts
   // as done, and the last ten files stay.
