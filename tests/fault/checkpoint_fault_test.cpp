@@ -21,26 +21,13 @@ using e2e::Playback;
 const char kCreateFailed[] = "error in creating writer checkpoint file \n";
 const char kCorrupted[] = "checkpoint file is corrupted\n";
 
-class CheckpointFault : public testing::Test {
+class CheckpointFault : public testing::Test, protected fault::StoredSet {
  protected:
-  kit::TempDir dir;
-  std::string prefix = dir.file("vol");
-  kit::Stream stream;
-  std::vector<kit::DumpFileInfo> files;
-  std::vector<uint32_t> points;  // the file-phase points, in the order the stream opens them
+  std::vector<uint32_t> points;
 
   void SetUp() override {
-    kit::StreamShape shape;
-    shape.seed = 41;
-    shape.total_blocks = 500;
-    stream = kit::generate_stream(shape);
-    kit::DumpSetResult r = kit::write_plain_set(prefix, stream, {250});
-    ASSERT_TRUE(r.ok()) << r.error;
-    files = r.file_info;
-    uint32_t last = 0;
-    for (const kit::Block& b : stream) {
-      if (kit::is_header(b) && kit::sync_num(b) != last) points.push_back(last = kit::sync_num(b));
-    }
+    store(41, 500, {250});
+    points = points_in_order();
     ASSERT_GT(points.size(), 12u);
   }
   bool has_checkpoint(uint32_t point) const {
@@ -68,11 +55,7 @@ TEST_F(CheckpointFault, FailedCreationEndsTheTransferAfterTheHeaderAndARestartCo
   const size_t third_header = fault::first_header_of(stream, points[2]);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rules);
-    kit::DestinationOptions d;
-    d.structure.require_end = false;
-    Playback p = fault::FaultyRun(dir, c.rules).play({prefix}, d);
-    EXPECT_EQ(p.status.code, 255);
-    EXPECT_EQ(p.err, fault::kArchivistHint + c.reported);
+    Playback p = play_failing(c.rules, c.reported);
     EXPECT_EQ(p.out.find(fault::kNoEndOfStream), std::string::npos);
     // The header went out before its checkpoint was written; nothing after it.
     EXPECT_TRUE(e2e::same_blocks(e2e::bytes_of(p.dest.blocks),
@@ -93,10 +76,7 @@ TEST_F(CheckpointFault, FailedCreationEndsTheTransferAfterTheHeaderAndARestartCo
 }
 
 TEST_F(CheckpointFault, CheckpointThatCannotBeReadIsRefusedBeforeTheReply) {
-  kit::DestinationOptions first;
-  first.send_ack = false;
-  first.keep_blocks = false;
-  ASSERT_EQ(e2e::play({prefix}, first).status.code, 255);
+  interrupt_at_the_acknowledgement();
   const uint32_t point = fault::checkpointed_points(prefix).back();
   struct Case {
     std::string rules;

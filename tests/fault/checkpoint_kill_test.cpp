@@ -22,7 +22,6 @@ namespace {
 
 using e2e::Playback;
 
-const char kPassword[] = "killed while writing";
 const long kRecordSize = CHECKPOINT_RECORD_SIZE;
 
 // The third checkpoint of the run: two whole files exist before it.
@@ -36,38 +35,15 @@ const char* const kKills[] = {
     "write:-checkpoint-writer.@3=kill",  // the whole record, the file not yet closed
 };
 
-class CheckpointKill : public testing::TestWithParam<kit::DumpFormat> {
+class CheckpointKill : public testing::TestWithParam<kit::DumpFormat>, protected fault::StoredSet {
  protected:
-  kit::TempDir dir;
-  std::string prefix = dir.file("vol");
-  kit::Stream stream;
-  std::vector<kit::DumpFileInfo> files;
-  std::vector<uint32_t> points;  // file-phase points in the order the stream opens them
-  std::string answer;            // to the password prompt
+  std::vector<uint32_t> points;
 
   void SetUp() override {
-    kit::StreamShape shape;
-    shape.seed = 51;
-    shape.total_blocks = 400;
-    stream = kit::generate_stream(shape);
-    kit::DumpSetResult r;
-    if (GetParam() == kit::DumpFormat::plain) {
-      r = kit::write_plain_set(prefix, stream, {250});
-    } else {
-      kit::ContainerOptions options;
-      options.password = kPassword;
-      answer = std::string(kPassword) + "\n";
-      r = kit::write_container_set(prefix, stream, {250}, GetParam(), options);
-    }
-    ASSERT_TRUE(r.ok()) << r.error;
-    files = r.file_info;
-    uint32_t last = 0;
-    for (const kit::Block& b : stream) {
-      if (kit::is_header(b) && kit::sync_num(b) != last) points.push_back(last = kit::sync_num(b));
-    }
+    store(51, 400, {250}, GetParam());
+    points = points_in_order();
     ASSERT_GT(points.size(), 3u);
   }
-  std::string prompt() const { return answer.empty() ? "" : "Enter the decryption password:"; }
   void remove_checkpoints() {
     for (uint32_t point : fault::checkpointed_points(prefix)) {
       std::remove(kit::checkpoint_file_name(prefix, point).c_str());

@@ -16,10 +16,7 @@
 namespace {
 
 using e2e::Playback;
-
-std::string perror_line(const std::string& text, int error) {
-  return text + ": " + strerror(error) + "\n";
-}
+using fault::perror_line;
 
 // Uses of the connection by the writer: reads are the version word (1), the
 // command word (2), the request (3, whole in one read on loopback) and the
@@ -33,22 +30,9 @@ struct Case {
   std::string reported;  // standard error after the listening hint
 };
 
-class ConnectionFault : public testing::Test {
+class ConnectionFault : public testing::Test, protected fault::StoredSet {
  protected:
-  kit::TempDir dir;
-  std::string prefix = dir.file("vol");
-  kit::Stream stream;
-  std::vector<kit::DumpFileInfo> files;
-
-  void SetUp() override {
-    kit::StreamShape shape;
-    shape.seed = 21;
-    shape.total_blocks = 240;
-    stream = kit::generate_stream(shape);
-    kit::DumpSetResult r = kit::write_plain_set(prefix, stream, {100});
-    ASSERT_TRUE(r.ok()) << r.error;
-    files = r.file_info;
-  }
+  void SetUp() override { store(21, 240, {100}); }
   static std::string read_rule(int use, const std::string& action) {
     return "read:sock@" + std::to_string(use) + "=" + action;
   }

@@ -17,10 +17,7 @@ namespace {
 
 using e2e::bytes_of;
 using e2e::Playback;
-
-std::string perror_line(const std::string& text, int error) {
-  return text + ": " + strerror(error) + "\n";
-}
+using fault::perror_line;
 
 // Uses of each plain dump file: open 1 is the probe, open 2 its turn (the
 // first file has only one); lseeks 1 to 5 and reads 1 to 3 look for
@@ -29,22 +26,9 @@ const int kFirstRefillRead = 4;
 const int kLastDetectionSeek = 5;
 const int kFirstRefillSeek = 6;
 
-class DumpFault : public testing::Test {
+class DumpFault : public testing::Test, protected fault::StoredSet {
  protected:
-  kit::TempDir dir;
-  std::string prefix = dir.file("vol");
-  kit::Stream stream;
-  std::vector<kit::DumpFileInfo> files;
-
-  void SetUp() override {
-    kit::StreamShape shape;
-    shape.seed = 31;
-    shape.total_blocks = 600;
-    stream = kit::generate_stream(shape);
-    kit::DumpSetResult r = kit::write_plain_set(prefix, stream, {200, 200});
-    ASSERT_TRUE(r.ok()) << r.error;
-    files = r.file_info;
-  }
+  void SetUp() override { store(31, 600, {200, 200}); }
   std::string file(int number) const { return kit::dump_file_name(prefix, number); }
   // A rule for the uses of dump file `number`.
   static std::string rule(const char* call, int number, const std::string& when) {
@@ -54,6 +38,19 @@ class DumpFault : public testing::Test {
     EXPECT_EQ(p.status.code, 0) << p.err;
     EXPECT_TRUE(p.dest.complete) << p.dest.error << p.dest.structure_error;
     EXPECT_TRUE(e2e::same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, 1, stream.size() - 1)));
+  }
+  // A restart from the last checkpoint, recorded in file 2, whose seek to
+  // the recorded place fails: nothing may follow the reply.
+  void expect_failed_seek_to_the_checkpoint(const std::string& rules) {
+    interrupt_at_the_acknowledgement();
+    std::vector<uint32_t> points = fault::checkpointed_points(prefix);
+    ASSERT_FALSE(points.empty());
+    ASSERT_GE(fault::first_header_of(stream, points.back()), 400u) << "recorded in file 2";
+    Playback p = play_failing(rules, perror_line("Bad read from Source", EIO), points.back());
+    EXPECT_NE(p.out.find(fault::kNoEndOfStream), std::string::npos);
+    EXPECT_EQ(p.dest.reply_kind, kit::ReplyKind::block);
+    EXPECT_EQ(p.dest.stream_blocks, 0u);
+    fault::expect_restart_continues(prefix, stream, files, points.back(), answer);
   }
   // What arrived is the stored stream as far as it went.
   void expect_prefix_of_stream(const Playback& p) {
@@ -95,11 +92,7 @@ TEST_F(DumpFault, FileThatCannotBeOpenedAtItsTurnEndsTheTransferAndARestartCompl
     SCOPED_TRACE(c.rules);
     std::string bytes, error;
     ASSERT_TRUE(kit::read_file(file(c.file), bytes, error)) << error;
-    kit::DestinationOptions d;
-    d.structure.require_end = false;
-    Playback p = fault::FaultyRun(dir, c.rules).play({prefix}, d);
-    EXPECT_EQ(p.status.code, 255);
-    EXPECT_EQ(p.err, fault::kArchivistHint + ("Failed to open " + file(c.file) + " for reading\n"));
+    Playback p = play_failing(c.rules, "Failed to open " + file(c.file) + " for reading\n");
     EXPECT_EQ(p.dest.blocks.size(), 200u * c.file - 1);
     expect_prefix_of_stream(p);
 
@@ -123,11 +116,7 @@ TEST_F(DumpFault, ReadErrorOnADumpFileEndsTheTransfer) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rules);
-    kit::DestinationOptions d;
-    d.structure.require_end = false;
-    Playback p = fault::FaultyRun(dir, c.rules).play({prefix}, d);
-    EXPECT_EQ(p.status.code, 255);
-    EXPECT_EQ(p.err, fault::kArchivistHint + perror_line("Bad read from Source", c.error));
+    Playback p = play_failing(c.rules, perror_line("Bad read from Source", c.error));
     EXPECT_EQ(p.dest.reply_kind, c.replied ? kit::ReplyKind::block : kit::ReplyKind::none);
     expect_prefix_of_stream(p);
   }
@@ -164,11 +153,7 @@ TEST_F(DumpFault, FailedSeekOrHeaderReadStopsTheTransferInsteadOfReadingFromTheW
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rules);
-    kit::DestinationOptions d;
-    d.structure.require_end = false;
-    Playback p = fault::FaultyRun(dir, c.rules).play({prefix}, d);
-    EXPECT_EQ(p.status.code, 255);
-    EXPECT_EQ(p.err, fault::kArchivistHint + perror_line("Bad read from Source", c.error));
+    Playback p = play_failing(c.rules, perror_line("Bad read from Source", c.error));
     EXPECT_EQ(p.out.find(fault::kNoEndOfStream), std::string::npos);
     size_t before = 200u * c.file - 1;
     if (c.rules.find("@8") != std::string::npos) before += 2 * 16;  // two refills of file 2
@@ -183,49 +168,18 @@ TEST_F(DumpFault, FailedSeekOrHeaderReadStopsTheTransferInsteadOfReadingFromTheW
 }
 
 TEST_F(DumpFault, FailedSeekToTheCheckpointSendsNoBlockAfterTheReply) {
-  kit::DestinationOptions first;
-  first.send_ack = false;
-  ASSERT_EQ(e2e::play({prefix}, first).status.code, 255);
-  std::vector<uint32_t> points = fault::checkpointed_points(prefix);
-  ASSERT_FALSE(points.empty());
-  ASSERT_GE(fault::first_header_of(stream, points.back()), 400u) << "recorded in file 2";
-
-  kit::DestinationOptions d;
-  d.restart_sync_point = points.back();
-  d.structure.require_end = false;
-  Playback p = fault::FaultyRun(dir, rule("lseek", 2, "1=EIO")).play({prefix}, d);
-  EXPECT_EQ(p.status.code, 255);
-  EXPECT_EQ(p.err, fault::kArchivistHint + perror_line("Bad read from Source", EIO));
-  EXPECT_NE(p.out.find(fault::kNoEndOfStream), std::string::npos);
-  EXPECT_EQ(p.dest.reply_kind, kit::ReplyKind::block);
-  EXPECT_EQ(p.dest.stream_blocks, 0u);
-  fault::expect_restart_continues(prefix, stream, files, points.back());
+  // Reopening file 2 at the checkpoint: the seek to the recorded offset is its first.
+  expect_failed_seek_to_the_checkpoint(rule("lseek", 2, "1=EIO"));
 }
 
 // The same faults on a compressed and encrypted set. Uses of each container:
 // lseeks 1 to 4 and reads 1 to 3 find its headers, lseek 5 and reads 4 and 5
 // load its chunk table, lseek 6 goes to its data, reads 6 on are its chunks.
 const int kTableRead = 4, kDataSeek = 6, kFirstChunkRead = 6;
-const char kPassword[] = "fault password";
-const char kPrompt[] = "Enter the decryption password:";
 
 class ContainerFault : public DumpFault {
  protected:
-  void SetUp() override {
-    kit::StreamShape shape;
-    shape.seed = 32;
-    shape.total_blocks = 600;
-    stream = kit::generate_stream(shape);
-    kit::ContainerOptions options;
-    options.password = kPassword;
-    kit::DumpSetResult r = kit::write_container_set(
-        prefix, stream, {200, 200}, kit::DumpFormat::compressed_encrypted, options);
-    ASSERT_TRUE(r.ok()) << r.error;
-    files = r.file_info;
-  }
-  Playback play(const std::string& rules, const kit::DestinationOptions& d) {
-    return fault::FaultyRun(dir, rules).play({prefix}, d, std::string(kPassword) + "\n");
-  }
+  void SetUp() override { store(32, 600, {200, 200}, kit::DumpFormat::compressed_encrypted); }
 };
 
 TEST_F(ContainerFault, FailedReadOrSeekEndsTheTransferAtTheFileHit) {
@@ -246,11 +200,7 @@ TEST_F(ContainerFault, FailedReadOrSeekEndsTheTransferAtTheFileHit) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rules);
-    kit::DestinationOptions d;
-    d.structure.require_end = false;
-    Playback p = play(c.rules, d);
-    EXPECT_EQ(p.status.code, 255);
-    EXPECT_EQ(p.err, kPrompt + (fault::kArchivistHint + c.reported));
+    Playback p = play_failing(c.rules, c.reported);
     EXPECT_EQ(p.out.find(fault::kNoEndOfStream) != std::string::npos, c.end_of_input);
     size_t sent = p.dest.blocks.size();
     EXPECT_GE(sent, 199u);
@@ -261,31 +211,16 @@ TEST_F(ContainerFault, FailedReadOrSeekEndsTheTransferAtTheFileHit) {
 
 TEST_F(ContainerFault, ShortChunkReadsAreCompleted) {
   fault::FaultyRun run(dir, rule("read", 1, "1+=short:700"));
-  Playback p = run.play({prefix}, kit::DestinationOptions(), std::string(kPassword) + "\n");
+  Playback p = run.play({prefix}, kit::DestinationOptions(), answer);
   expect_whole_stream(p);
-  EXPECT_EQ(p.err, kPrompt + std::string(fault::kArchivistHint));
+  EXPECT_EQ(p.err, prompt() + fault::kArchivistHint);
   EXPECT_NE(run.fired(), "");
 }
 
 TEST_F(ContainerFault, FailedSeekToTheCheckpointSendsNoBlockAfterTheReply) {
-  kit::DestinationOptions first;
-  first.send_ack = false;
-  ASSERT_EQ(e2e::play({prefix}, first, std::string(kPassword) + "\n").status.code, 255);
-  std::vector<uint32_t> points = fault::checkpointed_points(prefix);
-  ASSERT_FALSE(points.empty());
-  ASSERT_GE(fault::first_header_of(stream, points.back()), 400u) << "recorded in file 2";
-
   // Reopening file 2 at the checkpoint: its headers and table take lseeks 1
   // to 6, the checkpointed chunk is lseek 7.
-  kit::DestinationOptions d;
-  d.restart_sync_point = points.back();
-  d.structure.require_end = false;
-  Playback p = play(rule("lseek", 2, "7=EIO"), d);
-  EXPECT_EQ(p.status.code, 255);
-  EXPECT_EQ(p.err, kPrompt + (fault::kArchivistHint + perror_line("Bad read from Source", EIO)));
-  EXPECT_NE(p.out.find(fault::kNoEndOfStream), std::string::npos);
-  EXPECT_EQ(p.dest.reply_kind, kit::ReplyKind::block);
-  EXPECT_EQ(p.dest.stream_blocks, 0u);
+  expect_failed_seek_to_the_checkpoint(rule("lseek", 2, "7=EIO"));
 }
 
 }  // namespace

@@ -14,18 +14,11 @@
 namespace {
 
 using e2e::Playback;
+using fault::perror_line;
 
-std::string perror_line(const std::string& text, int error) {
-  return text + ": " + strerror(error) + "\n";
-}
-
-class ListenFault : public testing::Test {
+class ListenFault : public testing::Test, protected fault::StoredSet {
  protected:
-  kit::TempDir dir;
-  std::string prefix = dir.file("vol");
-  kit::Stream stream = kit::minimal_stream();
-
-  void SetUp() override { ASSERT_TRUE(kit::write_plain_set(prefix, stream, {}).ok()); }
+  void SetUp() override { store(11, 40, {}); }
 
   void expect_complete(const Playback& p) {
     EXPECT_EQ(p.status.code, 0) << p.err;
