@@ -20,7 +20,8 @@
  *              short:K   read/write: move at most K bytes (a short count)
  *              eof       read: return 0 without reading (the peer closed)
  *              hangup    read/write on a socket: shut the connection down
- *                        first, then make the call (0 or EPIPE follows)
+ *                        first, then make the call (a write fails with
+ *                        EPIPE; a read still gets what had arrived, else 0)
  *              vanish    open: remove the file, then open it (ENOENT)
  *              kill[:K]  write: write at most K bytes (all without K),
  *                        then SIGKILL this process; any other call: make
