@@ -31,6 +31,10 @@ namespace {
 // header.
 const off_t kEncrHeaderOffsets[] = {0, COMP_HEADER_SIZE};
 
+// A read or seek failed while the open file's container headers were looked
+// for: its kind is unknown.
+bool detection_failed = false;
+
 // Stored bytes of the chunk being read.
 alignas(16) unsigned char chunk_read_buffer[CHUNK_READ_BUFFER_SIZE];
 
@@ -42,37 +46,49 @@ off_t data_start(const rpl_Session* session) {
 
 bool_t read_compression_header(rpl_Session* session) {
   ssize_t n = read_from_source(session->src_fd, &comp_header, sizeof(comp_header));
+  if (n < 0) detection_failed = true;
   return n == static_cast<ssize_t>(sizeof(comp_header)) ? B_TRUE : B_FALSE;
 }
 
 bool_t read_encryption_header(rpl_Session* session) {
   ssize_t n = read_from_source(session->src_fd, &encr_header, sizeof(encr_header));
+  if (n < 0) detection_failed = true;
   return n == static_cast<ssize_t>(sizeof(encr_header)) ? B_TRUE : B_FALSE;
 }
 
 bool_t is_compressed(rpl_Session* session) {
-  lseek(session->src_fd, 0, SEEK_SET);
+  if (!seek_source(session->src_fd, 0)) {
+    detection_failed = true;
+    return B_FALSE;
+  }
   bool_t read_ok = read_compression_header(session);
-  lseek(session->src_fd, 0, SEEK_SET);
+  if (!seek_source(session->src_fd, 0)) {
+    detection_failed = true;
+    return B_FALSE;
+  }
   if (!read_ok) return B_FALSE;
   return memcmp(comp_header.identifier, CompressionID, CONTAINER_ID_SIZE) == 0 ? B_TRUE : B_FALSE;
 }
 
 bool_t is_encrypted(rpl_Session* session) {
   for (off_t offset : kEncrHeaderOffsets) {
-    lseek(session->src_fd, offset, SEEK_SET);
-    if (read_encryption_header(session) &&
-        memcmp(encr_header.identifier, EncryptionID, CONTAINER_ID_SIZE) == 0) {
+    if (!seek_source(session->src_fd, offset)) {
+      detection_failed = true;
+      return B_FALSE;
+    }
+    if (read_encryption_header(session) && memcmp(encr_header.identifier, EncryptionID, CONTAINER_ID_SIZE) == 0) {
       return B_TRUE;  // positioned behind the header
     }
   }
-  lseek(session->src_fd, 0, SEEK_SET);
+  if (!seek_source(session->src_fd, 0)) detection_failed = true;
   return B_FALSE;
 }
 
-void detect_container_kind(rpl_Session* session) {
+bool_t detect_container_kind(rpl_Session* session) {
+  detection_failed = false;
   session->compressed = is_compressed(session);
-  session->encrypted = is_encrypted(session);
+  session->encrypted = !detection_failed && is_encrypted(session) ? B_TRUE : B_FALSE;
+  return detection_failed ? B_FALSE : B_TRUE;
 }
 
 bool_t prepare_if_container(rpl_Session* session) {
@@ -89,8 +105,7 @@ bool_t init_brix_decomp_decr(rpl_Session* session) {
   if (session->encrypted && !init_brix_decryption(session)) return B_FALSE;
   if (!read_chunk_headers(session, get_chunk_offset(session))) return B_FALSE;
   select_first_chunk_header();
-  lseek(session->src_fd, data_start(session), SEEK_SET);
-  return B_TRUE;
+  return seek_source(session->src_fd, data_start(session)) ? B_TRUE : B_FALSE;
 }
 
 bool_t term_brix_decomp_decr(rpl_Session* session) {
@@ -105,6 +120,7 @@ void reset_container_state() {
   chunk_index = 0;
   chunk_header_num = 0;
   digest_check = B_FALSE;
+  detection_failed = false;
   comp_header = comp_header_type();
   encr_header = encr_header_type();
   zcx = fcrypt_ctx();
@@ -141,17 +157,10 @@ bool_t refill_from_chunk(rpl_Session* session, int* error) {
     return B_FALSE;
   }
 
-  ssize_t count = read(session->src_fd, chunk_read_buffer, len);
+  ssize_t count = read_from_source(session->src_fd, chunk_read_buffer, len);
   *error = static_cast<int>(count);
-  if (count < 0) {
-    perror("Bad read from Source");
-    return B_FALSE;
-  }
-  if (count == 0) return B_FALSE;  // the file ends
-  if (static_cast<uint32>(count) != len) {
-    fputs("Short read from Source", stderr);
-    return B_FALSE;
-  }
+  if (count <= 0) return B_FALSE;                         // a read error, or the file ends
+  if (static_cast<uint32>(count) != len) return B_FALSE;  // a damaged file ends inside the chunk
 
   if (session->encrypted) {
     prev_zcx = zcx;  // the context before this chunk, for a checkpoint at its first block

@@ -114,8 +114,10 @@ bool_t is_encrypted(rpl_Session* session);
 bool_t read_compression_header(rpl_Session* session);
 bool_t read_encryption_header(rpl_Session* session);
 
-// Sets compressed and encrypted from the headers of the open file.
-void detect_container_kind(rpl_Session* session);
+// Sets compressed and encrypted from the headers of the open file and leaves
+// it positioned for reading. B_FALSE when a read or a seek failed (reported):
+// the kind of the file is then unknown, and it must not be read.
+bool_t detect_container_kind(rpl_Session* session);
 // init_brix_decomp_decr when the open file is a container; B_TRUE otherwise.
 bool_t prepare_if_container(rpl_Session* session);
 

@@ -49,8 +49,7 @@ const char* status_command_name(const rpl_Session* session) {
 // Opens the first dump file and prepares it when it is a container. An
 // encrypted set always asks for its password, whatever -E gave.
 bool prepare_dump_set(rpl_Session* session) {
-  if (!open_input_dump(session)) return false;
-  detect_container_kind(session);
+  if (!open_input_dump(session) || !detect_container_kind(session)) return false;
   if (session->encrypted && !get_decryption_password(session)) return false;
   return prepare_if_container(session);
 }

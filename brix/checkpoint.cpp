@@ -103,8 +103,7 @@ bool reopen_recorded_file(rpl_Session* session) {
 }
 
 bool reposition_plain_file(rpl_Session* session) {
-  if (!reopen_recorded_file(session)) return false;
-  lseek(session->src_fd, cp.offset, SEEK_SET);
+  if (!reopen_recorded_file(session) || !seek_source(session->src_fd, cp.offset)) return false;
   block_source.writer = B_FALSE;
   return true;
 }
@@ -119,8 +118,7 @@ bool reposition_container(rpl_Session* session) {
   bool_t closed = close_input_file(session);
   digest_check = B_FALSE;
   if (!closed) return false;
-  detect_container_kind(session);
-  if (!init_brix_decomp_decr(session)) return false;
+  if (!detect_container_kind(session) || !init_brix_decomp_decr(session)) return false;
   zcx = cp.zcx;
   chunk_header_num = cp.chunk_header_count;
   if (!set_curr_chunk()) {
@@ -128,7 +126,7 @@ bool reposition_container(rpl_Session* session) {
     return false;
   }
   chunk_index = cp.chunk_index;
-  lseek(session->src_fd, cp.offset, SEEK_SET);
+  if (!seek_source(session->src_fd, cp.offset)) return false;
   block_source.writer = B_FALSE;
   return true;
 }
@@ -170,11 +168,17 @@ bool_t create_brix_writer_checkpoint_file(rpl_Session* session, lr_hdr_info* hdr
   cp.restart_sync_point = sync_num;
   cp.file_num = static_cast<int>(session->input_file_index);
 
-  int64 offset = session->compressed || session->encrypted
-                     ? container_resume_offset(hdr, sync_num, lseek(session->src_fd, 0, SEEK_CUR))
-                     : plain_header_offset();
-  bool ok = offset <= INT_MAX;
-  if (!ok) {
+  bool ok = true;
+  int64 offset = 0;
+  if (session->compressed || session->encrypted) {
+    off_t pos = source_position(session->src_fd);
+    ok = pos >= 0;
+    if (ok) offset = container_resume_offset(hdr, sync_num, pos);
+  } else {
+    offset = plain_header_offset();
+  }
+  if (ok && offset > INT_MAX) {
+    ok = false;
     fprintf(stderr, "Dump file offset %lld does not fit a checkpoint record\n",
             static_cast<long long>(offset));
   }
@@ -201,9 +205,12 @@ bool_t ReadBrixWriterCheckpointFile(rpl_Session* session) {
     return B_TRUE;  // nothing to restore
   }
   memset(&cp1, 0, sizeof(cp1));
-  read_from_source(fd, &cp1, sizeof(cp1));
+  ssize_t n = read_from_source(fd, &cp1, sizeof(cp1));
   close(fd);
-  if (cp1.h_magic != CHECKPOINT_MAGIC || !loaded_record_is_usable(session)) {
+  // Only a whole record counts: the last byte of the magic is 0, so a record
+  // cut one byte short (a writer killed while writing it) would still match.
+  if (n != static_cast<ssize_t>(sizeof(cp1)) || cp1.h_magic != CHECKPOINT_MAGIC ||
+      !loaded_record_is_usable(session)) {
     fprintf(stderr, "checkpoint file is corrupted\n");
     return B_FALSE;
   }

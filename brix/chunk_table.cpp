@@ -8,6 +8,7 @@
 
 #include "checkpoint.h"
 #include "marshal.h"
+#include "source_io.h"
 
 List_t chunk_list = {nullptr, nullptr, 0};
 POSITION chunk_list_pos = nullptr;
@@ -37,7 +38,7 @@ long get_chunk_offset(rpl_Session* session) {
 }
 
 bool_t read_chunk_header(rpl_Session* session, chunk_header_type* record) {
-  ssize_t n = read(session->src_fd, record, sizeof(*record));
+  ssize_t n = read_up_to(session->src_fd, record, sizeof(*record));
   if (n < 0) {
     perror("Bad read from Source");
     return B_FALSE;

@@ -12,6 +12,7 @@
 #include "brix_comp_encr.h"
 #include "checkpoint.h"
 #include "process_state.h"
+#include "source_io.h"
 
 block_source_state block_source;
 bool_t chkpoint = B_FALSE;
@@ -91,16 +92,21 @@ void deliver_staged_block(rpl_Session* session) {
   src.prev_blk_index = src.blk_cnt;
 }
 
-// Refill from a plain dump file: one read of up to 16 blocks. A tail shorter
-// than a block (only a damaged file has one) is not a block: the file ends
-// before it, wherever the read boundary falls.
+// Refill from a plain dump file: up to 16 blocks. A tail shorter than a block
+// (only a damaged file has one) is not a block: the file ends before it,
+// wherever the read boundary falls.
 bool_t refill_from_plain_file(rpl_Session* session, int* error) {
   block_source_state& src = block_source;
   src.blk_index = 0;
   if (src.writer && !reposition_to_checkpoint(session)) return B_FALSE;
 
-  src.refill_offset = lseek(session->src_fd, 0, SEEK_CUR);
-  ssize_t count = read(session->src_fd, src.buffer, DUMP_READ_SIZE);
+  src.refill_offset = source_position(session->src_fd);
+  if (src.refill_offset < 0) {
+    *error = -1;
+    src.blk_cnt = 0;
+    return B_FALSE;
+  }
+  ssize_t count = read_up_to(session->src_fd, src.buffer, DUMP_READ_SIZE);
   *error = static_cast<int>(count);
   if (count < 0) {
     perror("Bad read from Source");
@@ -219,8 +225,11 @@ bool_t read_dump_block(rpl_Session* session, int* error) {
     if (session->pause) pause_before_file(name);
     if (!open_next_file(session, name, error)) return B_FALSE;
 
+    if (!detect_container_kind(session)) {
+      *error = -1;  // a read error: the transfer fails
+      return B_FALSE;
+    }
     // The password given for the first file serves every later one.
-    detect_container_kind(session);
     if (!prepare_if_container(session)) return B_FALSE;
   }
 }

@@ -75,8 +75,7 @@ bool open_requested_dump_set(rpl_Session* session) {
     fprintf(stderr, "error in getting app brix dump file paths \n");
     return false;
   }
-  if (!open_input_dump(session)) return false;
-  detect_container_kind(session);
+  if (!open_input_dump(session) || !detect_container_kind(session)) return false;
   return prepare_if_container(session);
 }
 

@@ -8,7 +8,21 @@
 
 #include <cstddef>
 
-// One read() of up to len bytes; returns its count (-1 on error).
+// Reads until len bytes are in, the file ends or a read fails, so that a
+// read that falls short before the end (a signal, a network file system) is
+// not taken for the end of the file. Returns the count, or -1 with errno
+// when a read failed; reports nothing.
+ssize_t read_up_to(int fd, void* buf, size_t len);
+
+// read_up_to with the reports; returns its count (-1 on error).
 ssize_t read_from_source(int fd, void* buf, size_t len);
+
+// Moves the reading position to offset; false, reported as a read error,
+// when it cannot: reading on from wherever the file stands would deliver the
+// wrong bytes.
+bool seek_source(int fd, off_t offset);
+
+// The reading position, or -1 (reported as a read error).
+off_t source_position(int fd);
 
 #endif  // BRIX_SOURCE_IO_H

@@ -44,9 +44,13 @@ void finish(kit::WriterProcess& writer, Playback& p) {
 
 Playback play(const std::vector<std::string>& args, const kit::DestinationOptions& destination,
               const std::string& stdin_bytes) {
+  return play_with(writer_options(args, stdin_bytes), destination);
+}
+
+Playback play_with(const kit::ProcessOptions& options, const kit::DestinationOptions& destination) {
   Playback p;
   kit::WriterProcess writer;
-  if (!writer.start(writer_options(args, stdin_bytes))) {
+  if (!writer.start(options)) {
     p.err = writer.error();
     return p;
   }
@@ -71,9 +75,13 @@ Playback play_child(const std::vector<std::string>& args, kit::DestinationOption
 }
 
 Playback run_alone(const std::vector<std::string>& args, const std::string& stdin_bytes) {
+  return run_alone_with(writer_options(args, stdin_bytes));
+}
+
+Playback run_alone_with(const kit::ProcessOptions& options) {
   Playback p;
   kit::WriterProcess writer;
-  if (!writer.start(writer_options(args, stdin_bytes))) {
+  if (!writer.start(options)) {
     p.err = writer.error();
     return p;
   }
@@ -106,6 +114,25 @@ std::string expected_reply(const kit::Block& start, uint64_t blks_done) {
   kit::Block reply = start;
   kit::set_blks_done(reply, blks_done);
   return std::string(reinterpret_cast<const char*>(reply.bytes), LR_BLOCK_SIZE);
+}
+
+ResumePlace restart_place(const kit::Stream& stream, const std::vector<kit::DumpFileInfo>& files,
+                          uint32_t point) {
+  ResumePlace place;
+  size_t h = 0;
+  while (h < stream.size() && !(kit::is_header(stream[h]) && kit::sync_num(stream[h]) == point)) h++;
+  kit::BlockPlace where = kit::find_block(files, h);
+  if (h == stream.size() || !where.found) return place;
+  place.found = true;
+  // The first file-phase point counts its own header as sent.
+  place.blks_done = h - 1 + (point == LRD_RESTART_FILE_PHASE_BASE ? 1 : 0);
+  place.block = h;
+  if (files[where.file].format == kit::DumpFormat::plain) return place;
+  const kit::ChunkInfo& chunk = files[where.file].chunks[where.chunk];
+  bool next_chunk =
+      point == LRD_RESTART_FILE_PHASE_BASE || kit::get_u32(stream[h], LR_HDR_DATA_OFFSET) == 0;
+  place.block = next_chunk ? chunk.first_block + chunk.blocks : chunk.first_block;
+  return place;
 }
 
 std::string archivist_transcript(const std::string& prefix, unsigned files,

@@ -11,6 +11,7 @@
 
 #include "kit/block.h"
 #include "kit/destination.h"
+#include "kit/dump_format.h"
 #include "kit/runner.h"
 
 namespace e2e {
@@ -32,12 +33,16 @@ kit::ProcessOptions writer_options(const std::vector<std::string>& args,
 // writer to end.
 Playback play(const std::vector<std::string>& args, const kit::DestinationOptions& destination,
               const std::string& stdin_bytes = "");
+// The same with the writer's options made by the caller (writer_options and
+// more, such as an environment).
+Playback play_with(const kit::ProcessOptions& writer, const kit::DestinationOptions& destination);
 
 // The child mode: the writer's standard input is the connection.
 Playback play_child(const std::vector<std::string>& args, kit::DestinationOptions destination);
 
 // Runs the writer without a destination (for runs that end before listening).
 Playback run_alone(const std::vector<std::string>& args, const std::string& stdin_bytes = "");
+Playback run_alone_with(const kit::ProcessOptions& writer);
 
 // The bytes of a stream, for byte-for-byte comparisons.
 std::string bytes_of(const kit::Stream& blocks);
@@ -48,6 +53,19 @@ testing::AssertionResult same_blocks(const std::string& got, const std::string& 
 
 // The reply a destination must receive: block 0 with ndr_blks_done set.
 std::string expected_reply(const kit::Block& start, uint64_t blks_done);
+
+// Where a restart from `point` resumes, by the checkpoint rules, and the
+// block count its reply carries. In a plain file: the point's first header.
+// In a container: the chunk after the header's own for the first file-phase
+// point or a header whose data area begins with 0, else the header's own
+// chunk again. `found` is false when no header opens the point.
+struct ResumePlace {
+  bool found = false;
+  size_t block = 0;
+  uint64_t blks_done = 0;
+};
+ResumePlace restart_place(const kit::Stream& stream, const std::vector<kit::DumpFileInfo>& files,
+                          uint32_t point);
 
 // The stdout of a complete archivist playback of one prefix.
 std::string archivist_transcript(const std::string& prefix, unsigned files,

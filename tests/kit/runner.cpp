@@ -44,9 +44,24 @@ bool write_all(int fd, const char* p, size_t n, bool socket) {
   return true;
 }
 
+// This process's environment with the entries of `overrides` put in place
+// of (or beside) those of the same name.
+std::vector<std::string> child_environment(const std::vector<std::string>& overrides) {
+  auto name_of = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+  std::vector<std::string> result;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    bool replaced = false;
+    for (const std::string& o : overrides) replaced = replaced || name_of(o) == name_of(entry);
+    if (!replaced) result.push_back(entry);
+  }
+  result.insert(result.end(), overrides.begin(), overrides.end());
+  return result;
+}
+
 // In the child, between fork and exec: only async-signal-safe calls.
-[[noreturn]] void exec_child(const ProcessOptions& o, char* const* argv, int in, int out, int err,
-                             int status_fd) {
+[[noreturn]] void exec_child(const ProcessOptions& o, char* const* argv, char* const* envp, int in,
+                             int out, int err, int status_fd) {
   if (o.stdin_mode == StdinMode::terminal) setsid();
   dup2(in, STDIN_FILENO);
   dup2(out, STDOUT_FILENO);
@@ -55,7 +70,7 @@ bool write_all(int fd, const char* p, size_t n, bool socket) {
   // What failed goes back to the parent: the step and errno.
   int failure[2] = {kFailedChdir, 0};
   if (o.cwd.empty() || chdir(o.cwd.c_str()) == 0) {
-    execv(o.path.c_str(), argv);
+    execve(o.path.c_str(), argv, envp);
     failure[0] = kFailedExec;
   }
   failure[1] = errno;
@@ -109,9 +124,13 @@ bool WriterProcess::start(const ProcessOptions& o) {
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(&w[0]);
   argv.push_back(nullptr);
+  std::vector<std::string> environment = child_environment(o.env);
+  std::vector<char*> envp;
+  for (std::string& e : environment) envp.push_back(&e[0]);
+  envp.push_back(nullptr);
 
   pid_ = fork();
-  if (pid_ == 0) exec_child(o, argv.data(), in[1], out[1], err[1], status[1]);
+  if (pid_ == 0) exec_child(o, argv.data(), envp.data(), in[1], out[1], err[1], status[1]);
   if (pid_ < 0) return give_up("fork");
   for (int* fd : {&in[1], &out[1], &err[1], &status[1]}) {
     close(*fd);

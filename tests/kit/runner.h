@@ -37,6 +37,9 @@ struct ProcessOptions {
   std::string cwd;                // working directory; empty: this process's
   StdinMode stdin_mode = StdinMode::bytes;
   std::string stdin_bytes;
+  // "NAME=value" entries set over the inherited environment, for this child
+  // only (a preloaded library and its settings, say).
+  std::vector<std::string> env;
 };
 
 struct ExitStatus {
