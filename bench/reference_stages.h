@@ -12,12 +12,18 @@
 
 namespace bench {
 
-// Seconds each stage took over a whole set; 0 for a stage its format does
-// not use.
+// Seconds one stage took over a whole set: elapsed, and the CPU time of the
+// thread that did it, which a busy machine does not add to.
+struct StageTime {
+  double wall = 0;
+  double cpu = 0;
+};
+
+// Each stage's time; zero for a stage the set's format does not use.
 struct StageTimes {
-  double hmac = 0;
-  double aes = 0;
-  double inflate = 0;
+  StageTime hmac;
+  StageTime aes;
+  StageTime inflate;
   uint64_t stored_bytes = 0;  // of the data areas: what the crypto stages process
   uint64_t chunks = 0;
   uint32_t stream_crc = 0;  // CRC-32 of the decoded stream, when asked for
