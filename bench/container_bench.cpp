@@ -263,7 +263,7 @@ void report_mode(const Mode& mode, const ModeResults& r, const bench::Series& pl
       "median %.3f; by least CPU per GiB %.3f)\n",
       best_ratio >= kTargetRatio ? "PASS" : "FAIL", best_ratio, kTargetRatio,
       best_of(r.paired_ratios), median_of(r.paired_ratios),
-      ideal_cpu_per_gib / least_of(r.writer.cpu_per_gib));
+      least_of(r.writer.cpu_per_gib) > 0 ? ideal_cpu_per_gib / least_of(r.writer.cpu_per_gib) : 0);
   printf("  %s memory: peak RSS %ld KiB, target at most %ld KiB\n",
          r.peak_rss_kib <= kTargetPeakRssKiB ? "PASS" : "FAIL", r.peak_rss_kib, kTargetPeakRssKiB);
 }
