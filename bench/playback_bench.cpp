@@ -4,14 +4,14 @@
 // writes, measured by the same reader in the same run; and the writer's peak
 // resident memory at two set sizes. It reports against the targets and
 // fails only when a run itself fails.
-#include <getopt.h>
-
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "bench_options.h"
+#include "bench_stats.h"
 #include "kit/temp_dir.h"
 #include "lr.h"
 #include "playback_reader.h"
@@ -21,12 +21,15 @@
 
 namespace {
 
+using bench::best_of;
+using bench::least_of;
+using bench::median_of;
+
 constexpr uint64_t kMiB = 1024 * 1024;
-constexpr double kGiB = 1024.0 * kMiB;
 constexpr double kKiBPerMiB = 1024;
 constexpr double kPercent = 100;
-constexpr int kUsageError = 2;
 constexpr int kRunFailed = 1;
+constexpr int kNameWidth = 12;
 
 // The read path may cost at most a tenth of the delivery rate, and the
 // writer's memory may not grow with the set.
@@ -48,38 +51,8 @@ const char kUsage[] =
     "  -h, --help          show this text\n";
 
 struct Options {
-  uint64_t set_bytes = 1024 * kMiB;
+  bench::PlaybackOptions common{1024 * kMiB, 4, 5, BRIX_WRITER_PATH};
   uint64_t small_set_bytes = 64 * kMiB;
-  uint32_t files = 4;
-  uint32_t rounds = 5;
-  std::string writer = BRIX_WRITER_PATH;  // another build, to compare a change
-};
-
-double best_of(const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); }
-double least_of(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
-
-double median_of(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t mid = v.size() / 2;
-  return v.size() % 2 ? v[mid] : (v[mid - 1] + v[mid]) / 2;
-}
-
-// The rounds of one source. Delivery is bound by the source's CPU, so its
-// CPU time per GiB says where a difference comes from.
-struct Series {
-  std::vector<double> mbps;
-  std::vector<double> cpu_per_gib;
-
-  void add(const bench::Delivery& d) {
-    mbps.push_back(d.mbps());
-    cpu_per_gib.push_back(d.source_cpu / (static_cast<double>(d.stream_bytes) / kGiB));
-  }
-  void print(const char* name) const {
-    printf(
-        "%-12s best %.1f MB/s, median %.1f MB/s; source CPU per GiB least %.3f s, median %.3f s\n",
-        (std::string(name) + ":").c_str(), best_of(mbps), median_of(mbps), least_of(cpu_per_gib),
-        median_of(cpu_per_gib));
-  }
 };
 
 std::string round_text(const bench::Delivery& d) {
@@ -97,51 +70,11 @@ std::string mib_text(uint64_t bytes) {
 
 // False when the run should stop at once, with `status` its exit status.
 bool parse_options(int argc, char** argv, Options& o, int& status) {
-  enum { kSize = 256, kSmallSize, kFiles, kRounds, kWriter };
-  static const option longopts[] = {{"size", required_argument, nullptr, kSize},
-                                    {"small-size", required_argument, nullptr, kSmallSize},
-                                    {"files", required_argument, nullptr, kFiles},
-                                    {"rounds", required_argument, nullptr, kRounds},
-                                    {"writer", required_argument, nullptr, kWriter},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {nullptr, 0, nullptr, 0}};
-  status = kUsageError;
-  int c;
-  while ((c = getopt_long(argc, argv, "h", longopts, nullptr)) != -1) {
-    bool ok = true;
-    switch (c) {
-      case kSize:
-        ok = tools::parse_size(optarg, o.set_bytes);
-        break;
-      case kSmallSize:
-        ok = tools::parse_size(optarg, o.small_set_bytes);
-        break;
-      case kFiles:
-        ok = tools::parse_u32(optarg, o.files) && o.files > 0;
-        break;
-      case kRounds:
-        ok = tools::parse_u32(optarg, o.rounds) && o.rounds > 0;
-        break;
-      case kWriter:
-        o.writer = optarg;
-        break;
-      case 'h':
-        fputs(kUsage, stdout);
-        status = 0;
-        return false;
-      default:
-        fputs(kUsage, stderr);
-        return false;
-    }
-    if (!ok) {
-      fprintf(stderr, "playback_bench: bad value '%s' for %s\n", optarg,
-              tools::option_label(c, longopts).c_str());
-      return false;
-    }
-  }
-  if (optind == argc) return true;
-  fputs(kUsage, stderr);
-  return false;
+  const std::vector<bench::ExtraOption> extras = {
+      {"small-size", true,
+       [&o](const char* value) { return tools::parse_size(value, o.small_set_bytes); }}};
+  return bench::parse_playback_options(argc, argv, "playback_bench", kUsage, extras, o.common,
+                                       status);
 }
 
 int fail(const std::string& what) {
@@ -164,8 +97,9 @@ int main(int argc, char** argv) {
   std::string error;
   bench::DumpSet set;
   bench::DumpSet small_set;
-  if (!bench::make_set(dir.file("big"), options.set_bytes, options.files, set, error) ||
-      !bench::make_set(dir.file("small"), options.small_set_bytes, options.files, small_set,
+  if (!bench::make_set(dir.file("big"), options.common.set_bytes, options.common.files, set,
+                       error) ||
+      !bench::make_set(dir.file("small"), options.small_set_bytes, options.common.files, small_set,
                        error)) {
     return fail(error);
   }
@@ -178,15 +112,15 @@ int main(int argc, char** argv) {
 
   // Interleaved, alternating which goes first, so that the drift of a shared
   // machine falls on both alike.
-  Series writer;
-  Series baseline;
+  bench::Series writer;
+  bench::Series baseline;
   long peak_rss_kib = 0;
-  for (uint32_t round = 0; round < options.rounds; ++round) {
+  for (uint32_t round = 0; round < options.common.rounds; ++round) {
     bench::WriterRun run;
     bench::Delivery from_memory;
     for (uint32_t turn = 0; turn < 2; ++turn) {
       const bool ok = (turn + round) % 2 == 0
-                          ? bench::run_writer(options.writer, set, log, run, error)
+                          ? bench::run_writer(options.common.writer, set, log, run, error)
                           : bench::run_baseline(set, from_memory, error);
       if (!ok) return fail(error);
     }
@@ -198,12 +132,12 @@ int main(int argc, char** argv) {
   }
   bench::WriterRun small_run;
   if (!bench::warm_page_cache(small_set, resident, error) ||
-      !bench::run_writer(options.writer, small_set, log, small_run, error)) {
+      !bench::run_writer(options.common.writer, small_set, log, small_run, error)) {
     return fail(error);
   }
 
-  writer.print("brix_writer");
-  baseline.print("baseline");
+  writer.print("brix_writer", kNameWidth);
+  baseline.print("baseline", kNameWidth);
   const double best_ratio = best_of(writer.mbps) / best_of(baseline.mbps);
   // The CPU figures are steadier than MB/s on a busy machine: noise only
   // ever adds to them, so the least of each is the fairest pair.

@@ -1,10 +1,14 @@
-// Generating, warming and loading the benchmark's dump sets.
+// Generating, warming and loading the benchmarks' dump sets.
 #include "playback_set.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <memory>
+#include <utility>
 
 #include "bench_support.h"
 #include "kit/dump_writer.h"
@@ -36,26 +40,65 @@ void count_resident(int fd, size_t length, uint64_t& resident, uint64_t& pages) 
 
 }  // namespace
 
-bool make_set(const std::string& prefix, uint64_t bytes, uint32_t files, DumpSet& set,
-              std::string& error) {
+bool make_sets(const std::vector<SetPlan>& plans, uint64_t bytes, uint32_t files,
+               const BlockEdit& edit, std::vector<DumpSet>& sets, std::string& error) {
   kit::StreamShape shape;
   shape.total_blocks = bytes / LR_BLOCK_SIZE;
   shape.min_file_blocks = kMinFileBlocks;
   shape.max_file_blocks = kMaxFileBlocks;
   kit::StreamGenerator generator(shape);
   const uint64_t per_file = (shape.total_blocks + files - 1) / files;
-  kit::DumpSetWriter writer(kit::even_layout(prefix, shape.total_blocks, per_file));
+  std::vector<std::unique_ptr<kit::DumpSetWriter>> writers;
+  for (const SetPlan& plan : plans) {
+    kit::DumpSetLayout layout = kit::even_layout(plan.prefix, shape.total_blocks, per_file);
+    kit::set_format(layout, plan.format);
+    layout.container = plan.container;
+    writers.push_back(std::make_unique<kit::DumpSetWriter>(std::move(layout)));
+  }
   kit::Block block;
   while (generator.next(block)) {
-    if (!writer.add(block)) break;
+    if (edit) edit(block);
+    for (size_t i = 0; i < writers.size(); ++i) {
+      if (!writers[i]->add(block)) {
+        error = plans[i].prefix + ": " + writers[i]->result().error;
+        return false;
+      }
+    }
   }
-  if (!writer.finish()) {
-    error = writer.result().error;
-    return false;
+  sets.clear();
+  for (size_t i = 0; i < plans.size(); ++i) {
+    kit::DumpSetWriter& writer = *writers[i];
+    if (!writer.finish()) {
+      error = plans[i].prefix + ": " + writer.result().error;
+      return false;
+    }
+    DumpSet set;
+    set.prefix = plans[i].prefix;
+    set.files = writer.result().files;
+    set.bytes = writer.result().bytes;
+    set.format = plans[i].format;
+    if (kit::has_encryption(set.format)) set.password = plans[i].container.password;
+    set.file_info = writer.result().file_info;
+    for (kit::DumpFileInfo& info : set.file_info) {
+      for (const kit::ChunkInfo& chunk : info.chunks) set.stored_bytes += chunk.stored_size;
+      std::vector<kit::ChunkInfo>().swap(info.chunks);
+    }
+    sets.push_back(std::move(set));
   }
-  set.prefix = prefix;
-  set.files = writer.result().files;
-  set.bytes = writer.result().bytes;
+  writers.clear();
+  // The writers' freed buffers would stay among the benchmark's pages, which
+  // a forked writer is charged for.
+  malloc_trim(0);
+  return true;
+}
+
+bool make_set(const std::string& prefix, uint64_t bytes, uint32_t files, DumpSet& set,
+              std::string& error) {
+  std::vector<DumpSet> sets;
+  SetPlan plan;
+  plan.prefix = prefix;
+  if (!make_sets({plan}, bytes, files, BlockEdit(), sets, error)) return false;
+  set = std::move(sets.front());
   return true;
 }
 

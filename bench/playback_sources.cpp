@@ -33,8 +33,25 @@ std::string read_log(const std::string& path) {
   return text;
 }
 
-// Forks the writer with standard input from /dev/null and standard output
-// and error into `log`; -1 with `error` when it cannot be started.
+// The writer's standard input: the password line of an encrypted set, which
+// it asks for when the first file is encrypted, in a pipe; /dev/null
+// otherwise. -1 when neither can be opened.
+int writer_input(const DumpSet& set) {
+  if (set.password.empty()) return open("/dev/null", O_RDONLY | O_CLOEXEC);
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return -1;
+  // A line far below the pipe's capacity: the write completes at once.
+  const std::string line = set.password + "\n";
+  const bool written =
+      write(ends[1], line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  close(ends[1]);
+  if (written) return ends[0];
+  close(ends[0]);
+  return -1;
+}
+
+// Forks the writer with standard input from writer_input() and standard
+// output and error into `log`; -1 with `error` when it cannot be started.
 //
 // Forked, never vfork'd (posix_spawn): the kernel charges the memory a child
 // had before exec to its peak, and a vfork'd child has the benchmark's own.
@@ -50,7 +67,7 @@ pid_t start_writer(const std::string& program, const DumpSet& set, const std::st
   std::string prefix = set.prefix;
   char* argv[] = {path.data(), prefix.data(), nullptr};
   const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR);
-  const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int in = writer_input(set);
   pid_t pid = -1;
   if (out >= 0 && in >= 0) {
     pid = fork();

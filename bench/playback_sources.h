@@ -1,4 +1,4 @@
-// The two sources the playback benchmark compares: the real writer playing
+// The two sources the playback benchmarks compare: the real writer playing
 // the set from the page cache, and a baseline child writing the same bytes
 // from memory. Each run plays the whole set to the benchmark's reader.
 #ifndef BENCH_PLAYBACK_SOURCES_H
@@ -16,9 +16,10 @@ struct WriterRun {
   long peak_rss_kib = 0;  // the writer's ru_maxrss when it was reaped
 };
 
-// Runs the writer program on the set, with its output going to `log`, and
-// plays its destination on the writer's port. False with `error` (and the
-// writer's output) unless the whole stream came and the writer exited 0.
+// Runs the writer program on the set, with its output going to `log` and
+// the set's password (if any) on its standard input, and plays its destination on the writer's
+// port. False with `error` (and the writer's output) unless the whole stream came and the writer
+// exited 0.
 bool run_writer(const std::string& program, const DumpSet& set, const std::string& log,
                 WriterRun& run, std::string& error);
 

@@ -11,4 +11,6 @@ for bench in "$build_dir"/bench/*_bench; do
   echo "== $(basename "$bench")"
   "$bench" || status=1
 done
+# The playback benchmarks run for minutes: how busy the machine was by the end.
+echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 exit $status

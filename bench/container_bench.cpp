@@ -1,0 +1,320 @@
+// container_bench: the MB/s at which the real brix_writer plays container
+// dump sets (compressed, encrypted with AES-128 and AES-256, and both) from
+// the page cache to a discarding loopback destination, beside the stages it
+// is made of measured alone on the same data in the same run: plain playback
+// of the same stream, OpenSSL's HMAC-SHA-512 and AES, zlib's uncompress.
+// Each mode is held against the ideal single-thread rate 1/sum(1/stage) of
+// its stages, and the writer's peak resident memory against its target. It
+// fails only when a run itself fails.
+#include <zlib.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bench_options.h"
+#include "bench_stats.h"
+#include "corpus_fill.h"
+#include "kit/dump_writer.h"
+#include "kit/temp_dir.h"
+#include "lr.h"
+#include "playback_set.h"
+#include "playback_sources.h"
+#include "reference_stages.h"
+
+namespace {
+
+using bench::best_of;
+using bench::least_of;
+using bench::median_of;
+
+constexpr uint64_t kMiB = 1024 * 1024;
+constexpr double kBytesPerMB = 1e6;
+constexpr double kPercent = 100;
+constexpr int kRunFailed = 1;
+constexpr int kNameWidth = 30;
+constexpr uint64_t kCorpusSeed = 2024;
+
+// Every mode at least this share of its ideal single-thread rate, and the
+// writer's memory bounded whatever the mode.
+constexpr double kTargetRatio = 0.70;
+constexpr long kTargetPeakRssKiB = 4 * 1024;
+
+// Mode 1 takes at most 32 password bytes.
+const char kPassword[] = "container benchmark password";
+
+const char kUsage[] =
+    "Usage: container_bench [options]\n"
+    "Plays a generated stream stored as compressed, encrypted (AES-128, AES-256) and\n"
+    "compressed+encrypted (AES-128, AES-256) dump sets from the page cache with\n"
+    "brix_writer to a discarding loopback destination; measures the stages alone\n"
+    "on the same data (plain playback of the stream, OpenSSL HMAC-SHA-512 and AES,\n"
+    "zlib uncompress) and reports each mode's MB/s against 1/sum(1/stage), and the\n"
+    "writer's peak resident memory. Listens on port 10566: run it where no other\n"
+    "writer does.\n"
+    "\n"
+    "  --size BYTES   stream bytes per set (K, M, G suffixes; default 1G)\n"
+    "  --quick        a 128 MiB stream, for a quick look\n"
+    "  --files N      dump files per set (default 4)\n"
+    "  --rounds N     rounds of every run, interleaved (default 3)\n"
+    "  --writer PATH  the writer to measure (default the one built beside it)\n"
+    "  -h, --help     show this text\n";
+
+constexpr uint64_t kQuickBytes = 128 * kMiB;
+
+struct Mode {
+  const char* name;
+  const char* prefix;
+  kit::DumpFormat format;
+  int aes_mode;  // encrypted modes: 1 (AES-128) or 3 (AES-256)
+};
+const Mode kModes[] = {
+    {"compressed", "compressed", kit::DumpFormat::compressed, 0},
+    {"encrypted AES-128", "encrypted128", kit::DumpFormat::encrypted, 1},
+    {"encrypted AES-256", "encrypted256", kit::DumpFormat::encrypted, 3},
+    {"compressed+encrypted AES-128", "both128", kit::DumpFormat::compressed_encrypted, 1},
+    {"compressed+encrypted AES-256", "both256", kit::DumpFormat::compressed_encrypted, 3},
+};
+constexpr size_t kModeCount = sizeof kModes / sizeof kModes[0];
+
+void keep_least(bench::StageTime& least, const bench::StageTime& t) {
+  least.wall = std::min(least.wall, t.wall);
+  least.cpu = std::min(least.cpu, t.cpu);
+}
+
+// What the rounds gave for one mode.
+struct ModeResults {
+  bench::Series writer;
+  // Each round's writer rate against the ideal of the stages measured
+  // beside it: drift of a shared machine between rounds cancels out.
+  std::vector<double> paired_ratios;
+  long peak_rss_kib = 0;
+  // The least time of each stage over the rounds (noise only adds to it).
+  bench::StageTimes least;
+  bool timed = false;
+
+  void add_stages(const bench::StageTimes& t) {
+    if (!timed) {
+      least = t;
+      timed = true;
+      return;
+    }
+    keep_least(least.hmac, t.hmac);
+    keep_least(least.aes, t.aes);
+    keep_least(least.inflate, t.inflate);
+  }
+};
+
+// MB/s of stream for `seconds` spent on a set of `bytes`.
+double rate(uint64_t bytes, double seconds) {
+  return seconds > 0 ? static_cast<double>(bytes) / kBytesPerMB / seconds : 0;
+}
+
+// False when the run should stop at once, with `status` its exit status.
+bool parse_options(int argc, char** argv, bench::PlaybackOptions& o, int& status) {
+  const std::vector<bench::ExtraOption> extras = {{"quick", false, [&o](const char*) {
+                                                     o.set_bytes = kQuickBytes;
+                                                     return true;
+                                                   }}};
+  return bench::parse_playback_options(argc, argv, "container_bench", kUsage, extras, o, status);
+}
+
+int fail(const std::string& what) {
+  fprintf(stderr, "container_bench: %s\n", what.c_str());
+  return kRunFailed;
+}
+
+std::vector<bench::SetPlan> set_plans(const kit::TempDir& dir) {
+  std::vector<bench::SetPlan> plans(1 + kModeCount);
+  plans[0].prefix = dir.file("plain");
+  for (size_t m = 0; m < kModeCount; ++m) {
+    bench::SetPlan& plan = plans[1 + m];
+    plan.prefix = dir.file(kModes[m].prefix);
+    plan.format = kModes[m].format;
+    if (kit::has_encryption(plan.format)) {
+      plan.container.password = kPassword;
+      plan.container.mode = kModes[m].aes_mode;
+    }
+  }
+  return plans;
+}
+
+double share(uint64_t part, uint64_t whole) {
+  return whole ? kPercent * static_cast<double>(part) / static_cast<double>(whole) : 0;
+}
+
+void describe_corpus(const bench::CorpusCounts& c, const bench::DumpSet& compressed) {
+  const uint64_t n = c.total();
+  printf(
+      "corpus: %llu blocks: %.1f%% log-like text lines, %.1f%% all-zero, %.1f%% random "
+      "(in runs of 1 to %u blocks), %.1f%% headers, %.1f%% directory and attribute data\n",
+      static_cast<unsigned long long>(n), share(c.text, n), share(c.zero, n), share(c.random, n),
+      bench::kLongestCorpusRun, share(c.headers, n), share(c.other_data, n));
+  printf("compression with 64 KiB chunks: %llu stream bytes stored in %llu (ratio %.2f:1)\n",
+         static_cast<unsigned long long>(compressed.bytes),
+         static_cast<unsigned long long>(compressed.stored_bytes),
+         static_cast<double>(compressed.bytes) / static_cast<double>(compressed.stored_bytes));
+}
+
+// The stages one mode is made of, as MB/s of stream: plain playback first.
+std::vector<std::pair<std::string, double>> stage_rates(const Mode& mode, double plain_mbps,
+                                                        const bench::StageTimes& t,
+                                                        uint64_t stream_bytes) {
+  std::vector<std::pair<std::string, double>> stages = {{"plain playback", plain_mbps}};
+  if (kit::has_encryption(mode.format)) {
+    stages.emplace_back("HMAC-SHA-512", rate(stream_bytes, t.hmac.wall));
+    stages.emplace_back(mode.aes_mode == 1 ? "AES-128 ECB+XOR" : "AES-256 ECB+XOR",
+                        rate(stream_bytes, t.aes.wall));
+  }
+  if (kit::has_compression(mode.format)) {
+    stages.emplace_back("uncompress", rate(stream_bytes, t.inflate.wall));
+  }
+  return stages;
+}
+
+// 1/sum(1/stage): the rate of one thread doing every stage in turn.
+double ideal_of(const std::vector<std::pair<std::string, double>>& stages) {
+  double seconds_per_mb = 0;
+  for (const auto& stage : stages) seconds_per_mb += stage.second > 0 ? 1 / stage.second : 0;
+  return seconds_per_mb > 0 ? 1 / seconds_per_mb : 0;
+}
+
+void print_load_average(const char* when) {
+  std::string text;
+  std::string error;
+  kit::read_file("/proc/loadavg", text, error);
+  printf("load average %s: %s", when, text.empty() ? "unknown\n" : text.c_str());
+}
+
+// One mode's runs in one round, back to back so that they meet the same
+// load: the plain set's writer, the mode's writer, the mode's stages alone.
+// False with `error` when a run fails or the stages decode another stream
+// than was generated (checked in the first round).
+bool run_mode_round(const bench::PlaybackOptions& options, const bench::DumpSet& plain,
+                    const Mode& mode, const bench::DumpSet& set, bool first_round,
+                    uint32_t stream_crc, const std::string& log, bench::Series& plain_runs,
+                    ModeResults& results, std::string& error) {
+  bench::WriterRun plain_run;
+  bench::WriterRun run;
+  bench::StageTimes t;
+  if (!bench::run_writer(options.writer, plain, log, plain_run, error) ||
+      !bench::run_writer(options.writer, set, log, run, error) ||
+      !bench::time_stages(set, first_round, t, error)) {
+    return false;
+  }
+  if (first_round && t.stream_crc != stream_crc) {
+    error = std::string(mode.name) + ": the stages decoded another stream";
+    return false;
+  }
+  plain_runs.add(plain_run.delivery);
+  results.writer.add(run.delivery);
+  results.peak_rss_kib = std::max(results.peak_rss_kib, run.peak_rss_kib);
+  results.add_stages(t);
+  const double ideal = ideal_of(stage_rates(mode, plain_run.delivery.mbps(), t, set.bytes));
+  results.paired_ratios.push_back(ideal > 0 ? run.delivery.mbps() / ideal : 0);
+  printf("  %-*s %.1f MB/s, ideal %.1f MB/s (plain %.1f), ratio %.3f\n", kNameWidth, mode.name,
+         run.delivery.mbps(), ideal, plain_run.delivery.mbps(), results.paired_ratios.back());
+  return true;
+}
+
+// Every mode in every round, each round starting one mode further along.
+bool run_rounds(const bench::PlaybackOptions& options, const std::vector<bench::DumpSet>& sets,
+                uint32_t stream_crc, const std::string& log, bench::Series& plain_runs,
+                std::vector<ModeResults>& results, std::string& error) {
+  for (uint32_t round = 0; round < options.rounds; ++round) {
+    printf("round %u:\n", round + 1);
+    for (size_t turn = 0; turn < kModeCount; ++turn) {
+      const size_t m = (turn + round) % kModeCount;
+      if (!run_mode_round(options, sets[0], kModes[m], sets[1 + m], round == 0, stream_crc, log,
+                          plain_runs, results[m], error)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// One mode against its ideal single-thread rate and the memory target.
+void report_mode(const Mode& mode, const ModeResults& r, const bench::Series& plain_runs,
+                 uint64_t stream_bytes) {
+  printf("== %s: %llu bytes stored in %llu chunks\n", mode.name,
+         static_cast<unsigned long long>(r.least.stored_bytes),
+         static_cast<unsigned long long>(r.least.chunks));
+  const auto stages = stage_rates(mode, best_of(plain_runs.mbps), r.least, stream_bytes);
+  printf("  stages alone, MB/s of stream (best):");
+  const char* separator = " ";
+  for (const auto& [name, mbps] : stages) {
+    printf("%s%s %.1f", separator, name.c_str(), mbps);
+    separator = ", ";
+  }
+  const double ideal = ideal_of(stages);
+  printf("\n  ideal single-thread rate 1/sum(1/stage): %.1f MB/s\n", ideal);
+  r.writer.print("  brix_writer", kNameWidth);
+  const double best_ratio = ideal > 0 ? best_of(r.writer.mbps) / ideal : 0;
+  // The same comparison in CPU time, steadier on a busy machine: the least
+  // CPU seconds per GiB of the stages against the writer's least.
+  const double gib = static_cast<double>(stream_bytes) / bench::kBytesPerGiB;
+  const double ideal_cpu_per_gib = least_of(plain_runs.cpu_per_gib) +
+                                   (r.least.hmac.cpu + r.least.aes.cpu + r.least.inflate.cpu) / gib;
+  printf(
+      "  %s throughput: best %.3f of ideal, target at least %.2f (paired rounds: best %.3f, "
+      "median %.3f; by least CPU per GiB %.3f)\n",
+      best_ratio >= kTargetRatio ? "PASS" : "FAIL", best_ratio, kTargetRatio,
+      best_of(r.paired_ratios), median_of(r.paired_ratios),
+      least_of(r.writer.cpu_per_gib) > 0 ? ideal_cpu_per_gib / least_of(r.writer.cpu_per_gib) : 0);
+  printf("  %s memory: peak RSS %ld KiB, target at most %ld KiB\n",
+         r.peak_rss_kib <= kTargetPeakRssKiB ? "PASS" : "FAIL", r.peak_rss_kib, kTargetPeakRssKiB);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bench::PlaybackOptions options{1024 * kMiB, 4, 3, BRIX_WRITER_PATH};
+  int status = 0;
+  if (!parse_options(argc, argv, options, status)) return status;
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+  signal(SIGPIPE, SIG_IGN);  // a vanished reader shows as a failed write
+  print_load_average("at the start");
+
+  kit::TempDir dir;
+  if (dir.path().empty()) return fail("cannot make a temporary directory");
+  const std::string log = dir.file("writer.log");
+  std::string error;
+
+  // One stream, stored once plain and once per mode.
+  bench::CorpusFill corpus(kCorpusSeed);
+  uLong stream_crc = crc32(0, Z_NULL, 0);
+  const bench::BlockEdit edit = [&](kit::Block& b) {
+    corpus.next(b);
+    stream_crc = crc32(stream_crc, b.bytes, sizeof b.bytes);
+  };
+  std::vector<bench::DumpSet> sets;
+  if (!bench::make_sets(set_plans(dir), options.set_bytes, options.files, edit, sets, error)) {
+    return fail(error);
+  }
+  for (const bench::DumpSet& set : sets) {
+    double resident = 0;
+    if (!bench::warm_page_cache(set, resident, error)) return fail(error);
+    printf("set %-13s %llu stream bytes in %zu files, %.1f%% in the page cache\n",
+           (set.prefix.substr(dir.path().size() + 1) + ":").c_str(),
+           static_cast<unsigned long long>(set.bytes), set.files.size(), resident * kPercent);
+  }
+  describe_corpus(corpus.counts(), sets[1]);
+  printf("compressed+encrypted sets: AES-128 (mode 1) and AES-256 (mode 3)\n");
+
+  bench::Series plain_runs;
+  std::vector<ModeResults> results(kModeCount);
+  if (!run_rounds(options, sets, static_cast<uint32_t>(stream_crc), log, plain_runs, results,
+                  error)) {
+    return fail(error);
+  }
+  plain_runs.print("plain playback", kNameWidth);
+  printf("(a child forked by this benchmark is charged at least %ld KiB before it runs)\n",
+         bench::launch_floor_kib());
+  for (size_t m = 0; m < kModeCount; ++m)
+    report_mode(kModes[m], results[m], plain_runs, sets[1 + m].bytes);
+  print_load_average("at the end");
+  return 0;
+}
