@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "e2e_support.h"
+#include "restart_model.h"
 #include "kit/container_damage.h"
 #include "kit/dump_writer.h"
 #include "kit/stream_gen.h"
@@ -143,22 +144,11 @@ class ContainerRestart : public ContainerPlayback {
     uint32_t last = kit::sync_num(stream.back());
     ASSERT_LE(last - LRD_RESTART_FILE_PHASE_BASE, 9u) << "checkpoint files would rotate away";
   }
-  // The index of the header that opened `point`.
-  size_t opening_header(uint32_t point) {
-    for (size_t i = 0; i < stream.size(); i++) {
-      if (kit::is_header(stream[i]) && kit::sync_num(stream[i]) == point) return i;
-    }
-    ADD_FAILURE() << "no header opens point " << point;
-    return 0;
-  }
   void expect_restart(uint32_t point) {
-    size_t h = opening_header(point);
-    kit::BlockPlace place = kit::find_block(files, h);
-    ASSERT_TRUE(place.found);
-    const kit::ChunkInfo& chunk = files[place.file].chunks[place.chunk];
-    bool next_chunk =
-        point == LRD_RESTART_FILE_PHASE_BASE || kit::get_u32(stream[h], LR_HDR_DATA_OFFSET) == 0;
-    size_t resume = next_chunk ? chunk.first_block + chunk.blocks : chunk.first_block;
+    std::optional<size_t> opening = restarts::opening_header(stream, point);
+    ASSERT_TRUE(opening) << "no header opens point " << point;
+    size_t h = *opening;
+    size_t resume = restarts::resume_block(stream, files, h, point);
     uint64_t blks_done = h - 1 + (point == LRD_RESTART_FILE_PHASE_BASE ? 1 : 0);
 
     kit::DestinationOptions d;

@@ -2,6 +2,7 @@
 #include "restart_model.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace restarts {
 
@@ -9,6 +10,9 @@ namespace {
 
 // Any non-zero value will do: the rules only ask whether the word is 0.
 constexpr uint32_t kNonZeroDataWord = 0x4242;
+// blk_num in a checkpoint file, read independently of the writer's own
+// record declaration.
+constexpr size_t kBlkNumOffset = 48;
 
 // Gives the tree-phase headers (between the start and the mid-stream header)
 // rising tree restart points: one for the directories, one more for each
@@ -40,6 +44,32 @@ void mark_nonzero_openings(kit::Stream& s, const std::vector<size_t>& headers, u
 
 }  // namespace
 
+std::optional<size_t> opening_header(const kit::Stream& stream, uint32_t point) {
+  for (size_t i = 0; i < stream.size(); i++) {
+    if (kit::is_header(stream[i]) && kit::sync_num(stream[i]) == point) return i;
+  }
+  return std::nullopt;
+}
+
+size_t resume_block(const kit::Stream& stream, const std::vector<kit::DumpFileInfo>& files,
+                    size_t header, uint32_t point) {
+  const kit::BlockPlace place = kit::find_block(files, header);
+  if (!place.found || !kit::is_container(files[place.file].format)) return header;
+  const kit::ChunkInfo& chunk = files[place.file].chunks[place.chunk];
+  const bool next_chunk = point == LRD_RESTART_FILE_PHASE_BASE ||
+                          kit::get_u32(stream[header], LR_HDR_DATA_OFFSET) == 0;
+  return next_chunk ? chunk.first_block + chunk.blocks : chunk.first_block;
+}
+
+int64_t recorded_count(const std::string& checkpoint_file) {
+  std::string record, error;
+  if (!kit::read_file(checkpoint_file, record, error)) return -1;
+  if (record.size() < kBlkNumOffset + sizeof(uint64_t)) return -1;
+  uint64_t wire;
+  memcpy(&wire, record.data() + kBlkNumOffset, sizeof wire);
+  return static_cast<int64_t>(marshal_uint8(wire));
+}
+
 std::string StoredSet::store(const std::string& dir, const SetSpec& spec) {
   spec_ = spec;
   stream_ = kit::generate_stream(spec.shape);
@@ -68,12 +98,7 @@ bool StoredSet::header_at(size_t index) const {
 }
 
 size_t StoredSet::resume_block(size_t header, uint32_t point) const {
-  if (!container()) return header;
-  const kit::BlockPlace place = kit::find_block(files_, header);
-  const kit::ChunkInfo& chunk = files_[place.file].chunks[place.chunk];
-  const bool next_chunk = point == LRD_RESTART_FILE_PHASE_BASE ||
-                          kit::get_u32(stream_[header], LR_HDR_DATA_OFFSET) == 0;
-  return next_chunk ? chunk.first_block + chunk.blocks : chunk.first_block;
+  return restarts::resume_block(stream_, files_, header, point);
 }
 
 int StoredSet::chunk_header_of(size_t block) const {

@@ -18,6 +18,22 @@
 
 namespace restarts {
 
+// The index of the first header of `stream` that carries `point`: where a
+// transfer from the start takes that point's checkpoint.
+std::optional<size_t> opening_header(const kit::Stream& stream, uint32_t point);
+
+// The block a restart resumes with after loading the checkpoint taken at
+// stream block `header` for `point`: the header itself in a plain set; in a
+// container the header's chunk again when the first word of the header's
+// data area is not 0, else (and always at the first file-phase point) the
+// chunk after it. Equal to the stream size when no chunk follows.
+size_t resume_block(const kit::Stream& stream, const std::vector<kit::DumpFileInfo>& files,
+                    size_t header, uint32_t point);
+
+// The block count a writer checkpoint file records (blk_num, a
+// little-endian int64 at offset 48); -1 when the file is shorter.
+int64_t recorded_count(const std::string& checkpoint_file);
+
 // A dump set to interrupt and restart.
 struct SetSpec {
   std::string name;

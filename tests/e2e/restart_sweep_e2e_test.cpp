@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "kit/rng.h"
 #include "kit/temp_dir.h"
@@ -56,59 +58,51 @@ Depth depth(const SetSpec& spec) {
   return large ? Depth{false, 8, 2, 4} : Depth{false, UINT32_MAX, 20, 12};
 }
 
-SetSpec plain_set() {
+SetSpec sweep_set(const char* name, kit::DumpFormat format, uint64_t seed, uint64_t blocks,
+                  uint32_t headers_per_sync, std::vector<std::vector<uint64_t>> files_per_prefix) {
   SetSpec s;
-  s.name = "plain";
-  s.format = kit::DumpFormat::plain;
-  s.shape.seed = 61;
-  s.shape.total_blocks = 300;
-  s.shape.headers_per_sync = 8;
-  s.files_per_prefix = {{70, 80}, {75}};  // two prefixes, four files
+  s.name = name;
+  s.format = format;
+  s.shape.seed = seed;
+  s.shape.total_blocks = blocks;
+  s.shape.headers_per_sync = headers_per_sync;
+  s.files_per_prefix = std::move(files_per_prefix);
+  s.container.password = kit::has_encryption(format) ? kPassword : "";
+  return s;
+}
+
+SetSpec plain_set() {
+  // Two prefixes, four files; tree-phase points too.
+  SetSpec s = sweep_set("plain", kit::DumpFormat::plain, 61, 300, 8, {{70, 80}, {75}});
   s.tree_points = true;
   return s;
 }
 
 SetSpec compressed_set() {
-  SetSpec s;
-  s.name = "compressed";
-  s.format = kit::DumpFormat::compressed;
-  s.shape.seed = 62;
-  s.shape.total_blocks = 300;
-  s.shape.headers_per_sync = 3;
-  s.files_per_prefix = {{80, 70, 85}};
+  SetSpec s = sweep_set("compressed", kit::DumpFormat::compressed, 62, 300, 3, {{80, 70, 85}});
   s.nonzero_every = 2;
-  return s;
-}
-
-// Encrypted only, one block per chunk: the first file's chunk table needs a
-// second chunk header, so restarts also resume under it.
-SetSpec one_block_chunks_set() {
-  SetSpec s;
-  s.name = "encrypted, one-block chunks";
-  s.format = kit::DumpFormat::encrypted;
-  s.shape.seed = 64;
-  s.shape.total_blocks = 2500;
-  s.shape.headers_per_sync = 6;
-  s.files_per_prefix = {{2400}};  // 2048 chunks in its first chunk header, 352 in the second
-  s.container.password = kPassword;
-  s.container.mode = 3;
-  s.container.max_chunk_blocks = 1;
-  s.nonzero_every = 1;  // one-block chunks: the zero-word rule would mostly resume at data
   return s;
 }
 
 SetSpec compressed_encrypted_set() {
-  SetSpec s;
-  s.name = "compressed+encrypted";
-  s.format = kit::DumpFormat::compressed_encrypted;
-  s.shape.seed = 63;
-  s.shape.total_blocks = 300;
-  s.shape.headers_per_sync = 3;
-  s.files_per_prefix = {{90}, {70, 80}};
-  s.container.password = kPassword;
+  SetSpec s = sweep_set("compressed+encrypted", kit::DumpFormat::compressed_encrypted, 63, 300, 3,
+                        {{90}, {70, 80}});
   s.container.mode = 2;
   s.tree_points = true;
   s.nonzero_every = 2;
+  return s;
+}
+
+// Encrypted only, one block per chunk: the first file's table needs a second
+// chunk header (2048 chunks in the first, 352 in the second), so restarts
+// also resume under it. Every header that opens a point re-reads its own
+// chunk: with one-block chunks the next chunk would mostly be data.
+SetSpec one_block_chunks_set() {
+  SetSpec s = sweep_set("encrypted, one-block chunks", kit::DumpFormat::encrypted, 64, 2500, 6,
+                        {{2400}});
+  s.container.mode = 3;
+  s.container.max_chunk_blocks = 1;
+  s.nonzero_every = 1;
   return s;
 }
 

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -15,10 +14,9 @@ namespace restarts {
 
 namespace {
 
-// The checkpoint file as the writer stores it, read independently of the
+// The checkpoint file as the writer stores it, known independently of the
 // writer's own record declaration.
 constexpr off_t kRecordSize = 1812;
-constexpr size_t kBlkNumOffset = 48;  // int64, little-endian
 constexpr uint32_t kOptionalPointMax = 99;  // a missing file up to here restores nothing
 constexpr uint32_t kFilesKept = 10;
 
@@ -39,15 +37,6 @@ bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-
-int64_t recorded_count(const std::string& name) {
-  std::string record, error;
-  EXPECT_TRUE(kit::read_file(name, record, error)) << error;
-  if (record.size() < kBlkNumOffset + sizeof(int64_t)) return -1;
-  uint64_t wire;
-  memcpy(&wire, record.data() + kBlkNumOffset, sizeof wire);
-  return static_cast<int64_t>(marshal_uint8(wire));
-}
 
 }  // namespace
 
