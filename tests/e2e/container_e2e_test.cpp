@@ -199,12 +199,23 @@ TEST_F(ContainerRestart, HeaderWithZeroDataWordResumesWithTheNextChunk) {
 
 TEST_F(ContainerRestart, HeaderInsideItsChunkResumesAtTheChunkTheRulesName) {
   kit::ContainerOptions options;
-  options.close_before_new_sync = false;  // headers fall anywhere in their chunks
+  options.close_before_new_sync = false;  // chunks of 16 blocks wherever the headers fall
   kit::Stream s = few_points_stream();
-  mark_nonzero(s, 106);
   store(s, {500}, kit::DumpFormat::encrypted, options);
+  // A file header that opens its point somewhere inside its chunk.
+  uint32_t point = 0;
+  for (uint32_t p = LRD_RESTART_FILE_PHASE_BASE + 1; p < kit::sync_num(s.back()) && !point; p++) {
+    std::optional<size_t> h = restarts::opening_header(s, p);
+    if (h && kit::hdr_type(s[*h]) == LR_HDR_FILE && kit::find_block(files, *h).in_chunk > 0) {
+      point = p;
+    }
+  }
+  ASSERT_NE(point, 0u);
+  mark_nonzero(s, point);  // the chunks stay as they were
+  store(s, {500}, kit::DumpFormat::encrypted, options);
+  ASSERT_GT(kit::find_block(files, *restarts::opening_header(s, point)).in_chunk, 0u);
   interrupt();
-  expect_restart(106);
+  expect_restart(point);
 }
 
 TEST_F(ContainerRestart, HeaderOpeningALaterFileResumesUnderThatFilesOwnContext) {
