@@ -31,7 +31,8 @@ size_t resume_block(const kit::Stream& stream, const std::vector<kit::DumpFileIn
                     size_t header, uint32_t point);
 
 // The block count a writer checkpoint file records (blk_num, a
-// little-endian int64 at offset 48); -1 when the file is shorter.
+// little-endian int64 at offset 48); -1 when it cannot be read or is
+// shorter.
 int64_t recorded_count(const std::string& checkpoint_file);
 
 // A dump set to interrupt and restart.
@@ -62,7 +63,8 @@ class StoredSet {
   const kit::Stream& stream() const { return stream_; }
   const std::vector<std::string>& prefixes() const { return prefixes_; }
   bool container() const { return kit::is_container(spec_.format); }
-  // The writer's command line: the prefixes, and the password for encrypted sets.
+  // The writer's arguments: the prefixes (an encrypted set's password is typed at
+  // the prompt).
   std::vector<std::string> writer_args() const;
 
   // Stream indices of the headers, in order.

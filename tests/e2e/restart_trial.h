@@ -76,8 +76,6 @@ class Trial {
   // which must come from expect() just before.
   RunResult run(const Expectation& e, const RunPlan& plan);
 
-  // The restart point the destination holds: the point of the last header it received.
-  uint32_t destination_point() const { return dest_point_; }
   // Most points by which a hung-up writer's checkpoint files ran ahead of
   // the destination's point.
   uint32_t most_run_ahead() const { return most_run_ahead_; }
@@ -104,15 +102,15 @@ class Trial {
 
   const StoredSet& set_;
   CheckpointModel model_;
-  uint32_t dest_point_ = 0;
+  uint32_t dest_point_ = 0;  // the point of the last header the destination received
   // The last run was killed right after sending the header that opens this
   // point: its checkpoint file may be missing, empty, or still the one an
   // earlier run left (kill_window_previous_).
   std::optional<uint32_t> kill_window_point_;
   std::optional<Checkpoint> kill_window_previous_;
-  bool asked_ = false;
+  bool asked_ = false;  // the point was named by the test, not reached by the destination
   uint32_t most_run_ahead_ = 0;
-  uint64_t resumed_later_header_ = 0;  // the point was named by the test, not reached by the destination
+  uint64_t resumed_later_header_ = 0;
 };
 
 }  // namespace restarts
