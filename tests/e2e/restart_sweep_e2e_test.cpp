@@ -158,6 +158,7 @@ class RestartSweep : public testing::Test {
   // then the restart; with `again`, that restart is cut short too at a
   // random block and restarted once more.
   void hang_up_trial(Trial& trial, uint64_t after, bool again, Tally& tally) {
+    SCOPED_TRACE("a fresh transfer hung up after " + std::to_string(after) + " blocks");
     trial.reset();
     std::optional<Expectation> e = trial.expect();
     if (!e) return;
@@ -172,6 +173,8 @@ class RestartSweep : public testing::Test {
         return;
       }
       const uint64_t second = rng.below(static_cast<uint32_t>(e->blocks() + 1));
+      SCOPED_TRACE("its restart from point " + std::to_string(e->point) + " hung up after " +
+                   std::to_string(second) + " blocks");
       trial.run(*e, RunPlan{Interruption::hang_up, second, 0});
       tally.interruptions++;
       tally.chained++;
@@ -294,6 +297,50 @@ TEST_F(RestartSweep, KilledWriterOfEachSetRestartsOrRefusesCleanly) {
     sweep_kills(spec.name == headers_inside_chunks_set().name);
     if (HasFailure()) return;
   }
+}
+
+// Chunks cut wherever the headers fall can hold several points. A header
+// whose checkpoint resumes with the next chunk must not move the chunk that a
+// later checkpoint from the same chunk names.
+TEST_F(RestartSweep, SecondCheckpointFromOneChunkStillNamesThatChunk) {
+  SetSpec spec = sweep_set("two points in a chunk", kit::DumpFormat::compressed_encrypted, 66, 160,
+                           1, {{}});
+  spec.container.close_before_new_sync = false;
+  spec.nonzero_every = 2;  // openings alternate: a non-zero data word, then a zero one
+  ASSERT_NO_FATAL_FAILURE(store(spec));
+  const kit::Stream& s = set.stream();
+  const uint32_t end_point = kit::sync_num(s.back());
+  // The last point whose opening header re-reads its chunk, which begins
+  // with a header, after an earlier header of that chunk opened a point that
+  // resumes with the next chunk.
+  uint32_t point = 0;
+  for (size_t i = 1; i < set.headers().size(); i++) {
+    const size_t h = set.headers()[i];
+    const uint32_t p = kit::sync_num(s[h]);
+    const size_t chunk_start = set.resume_block(h, p);
+    if (p == kit::sync_num(s[set.headers()[i - 1]]) || chunk_start > h ||
+        !set.header_at(chunk_start)) {
+      continue;
+    }
+    for (size_t j = i - 1; j > 0 && set.headers()[j] >= chunk_start; j--) {
+      const size_t earlier = set.headers()[j];
+      const uint32_t q = kit::sync_num(s[earlier]);
+      const bool opens = q != kit::sync_num(s[set.headers()[j - 1]]);
+      if (opens && set.resume_block(earlier, q) > earlier) point = p;
+    }
+  }
+  ASSERT_GT(point, end_point - 10) << "its checkpoint file would rotate away";
+
+  Trial trial(set);
+  trial.reset();
+  std::optional<Expectation> e = trial.expect();
+  ASSERT_TRUE(e);
+  trial.run(*e, RunPlan{Interruption::hang_up, s.size() - 1, 0});  // every checkpoint made
+  trial.ask_for(point);
+  e = trial.expect();
+  ASSERT_TRUE(e);
+  ASSERT_EQ(e->outcome, Outcome::resumed);
+  trial.run(*e, RunPlan());
 }
 
 // The destination names a point no run reached: 0 is a transfer from the

@@ -292,8 +292,11 @@ bool Trial::check_stream(const Expectation& e, const RunPlan& plan, const e2e::P
     EXPECT_EQ(received, e.blocks());
   } else {
     EXPECT_EQ(p.status.code, 0) << p.err;
-    EXPECT_TRUE(p.dest.complete) << p.dest.error << p.dest.structure_error;
     EXPECT_EQ(received, e.blocks());
+    if (!p.dest.complete) {
+      ADD_FAILURE() << "incomplete: " << p.dest.error << p.dest.structure_error;
+      return false;
+    }
     EXPECT_FALSE(contains(p.err, kDigestMismatch)) << p.err;
     // The files of the last ten points are removed after the acknowledgement.
     const uint32_t end_point = kit::sync_num(set_.stream().back());
