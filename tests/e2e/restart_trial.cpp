@@ -116,14 +116,21 @@ std::optional<Expectation> Trial::expect() {
   Expectation e;
   e.point = dest_point_;
   e.stream_size = set_.stream().size();
-  if (e.point == 0) {
-    e.outcome = Outcome::fresh;
-    e.first = 1;
-    return e;
-  }
   const std::string name = checkpoint_name(e.point);
   struct stat st;
-  if (stat(name.c_str(), &st) == 0) {
+  const bool file_exists = stat(name.c_str(), &st) == 0;
+  // A transfer from the start still loads a file of point 0 when there is
+  // one. Only a plain restart that started over makes one, at block 0 with
+  // the count 0; a damaged one refuses the transfer.
+  if (e.point == 0 && (!file_exists || st.st_size == kRecordSize)) {
+    e.outcome = Outcome::fresh;
+    e.first = 1;
+    if (file_exists) {
+      EXPECT_EQ(recorded_count(name), 0) << name;
+    }
+    return e;
+  }
+  if (file_exists) {
     if (st.st_size != kRecordSize) {
       if (kill_window_point_ != e.point) {
         ADD_FAILURE() << name << " holds " << st.st_size << " bytes, yet no run was cut short there";

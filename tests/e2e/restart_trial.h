@@ -18,7 +18,7 @@ namespace restarts {
 
 // How a run began, as the rules predict it from the checkpoint files on disk.
 enum class Outcome {
-  fresh,            // point 0: the transfer from the start
+  fresh,            // point 0: the transfer from the start (no file, or an intact one, of point 0)
   resumed,          // a checkpoint was loaded; the stream goes on from the block the rules name
   stopped_at_data,  // ... and that block lies inside a file's data: it goes out, the header check fails
   nothing_left,     // ... and the rules name no block at all: the input ends there
