@@ -1,10 +1,11 @@
 // Interruption at many points of a transfer, followed by the restart the
 // destination would ask for (the point of the last header it received), for
-// a plain, a compressed and a compressed+encrypted set of several files:
-// destination hang-ups at every header and at a fixed random sample of
-// blocks (some restarts cut short once more), and SIGKILLs of the writer at
-// random moments. With BRIX_RESTART_SWEEP=full (make check-restarts) every
-// block position is tried. Each set prints how often each outcome came up.
+// a plain, a compressed and a compressed+encrypted set of several files and
+// two side cases: destination hang-ups at every header and at a fixed random
+// sample of blocks (some restarts cut short once more), and SIGKILLs of the
+// writer at random moments. The sanitizer build and valgrind take smaller
+// samples; with BRIX_RESTART_SWEEP=full (make check-restarts) every block
+// position is tried. Each set prints how often each outcome came up.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,7 +46,8 @@ struct Depth {
 
 // How much of `spec` is tried. Large sets (thousands of blocks) get every
 // header in the full sweep instead of every block; they and the side cases
-// get a small sample in `make check`.
+// get a small sample in `make check`, where the others get every header (an
+// even spread of 40 in the sanitizer build).
 Depth depth(const SetSpec& spec, bool side_case) {
   const bool large = spec.shape.total_blocks > kLargeSet;
   const char* sweep = getenv("BRIX_RESTART_SWEEP");
@@ -56,7 +58,11 @@ Depth depth(const SetSpec& spec, bool side_case) {
   if (getenv("BRIX_WRITER_WRAPPER") != nullptr) {
     return large || side_case ? Depth{false, 1, 0, 1} : Depth{false, 2, 1, 1};
   }
+#ifdef BRIX_RESTART_SWEEP_SANITIZED
+  return large || side_case ? Depth{false, 4, 2, 3} : Depth{false, 40, 10, 8};
+#else
   return large || side_case ? Depth{false, 8, 2, 4} : Depth{false, UINT32_MAX, 20, 12};
+#endif
 }
 
 SetSpec sweep_set(const char* name, kit::DumpFormat format, uint64_t seed, uint64_t blocks,
