@@ -7,11 +7,11 @@
 #include <cstring>
 
 #include "e2e_support.h"
-#include "restart_model.h"
 #include "kit/container_damage.h"
 #include "kit/dump_writer.h"
 #include "kit/stream_gen.h"
 #include "kit/temp_dir.h"
+#include "restart_model.h"
 
 namespace {
 

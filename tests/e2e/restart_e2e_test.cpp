@@ -4,12 +4,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-
 #include "e2e_support.h"
-#include "restart_model.h"
 #include "kit/dump_writer.h"
 #include "kit/stream_gen.h"
 #include "kit/temp_dir.h"
+#include "restart_model.h"
 
 namespace {
 

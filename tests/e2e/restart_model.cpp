@@ -56,8 +56,8 @@ size_t resume_block(const kit::Stream& stream, const std::vector<kit::DumpFileIn
   const kit::BlockPlace place = kit::find_block(files, header);
   if (!place.found || !kit::is_container(files[place.file].format)) return header;
   const kit::ChunkInfo& chunk = files[place.file].chunks[place.chunk];
-  const bool next_chunk = point == LRD_RESTART_FILE_PHASE_BASE ||
-                          kit::get_u32(stream[header], LR_HDR_DATA_OFFSET) == 0;
+  const bool next_chunk =
+      point == LRD_RESTART_FILE_PHASE_BASE || kit::get_u32(stream[header], LR_HDR_DATA_OFFSET) == 0;
   return next_chunk ? chunk.first_block + chunk.blocks : chunk.first_block;
 }
 
@@ -70,22 +70,22 @@ int64_t recorded_count(const std::string& checkpoint_file) {
   return static_cast<int64_t>(marshal_uint8(wire));
 }
 
-std::string StoredSet::store(const std::string& dir, const SetSpec& spec) {
-  spec_ = spec;
-  stream_ = kit::generate_stream(spec.shape);
+std::string StoredSet::store(const std::string& dir, const SetRecipe& recipe) {
+  recipe_ = recipe;
+  stream_ = kit::generate_stream(recipe.shape);
   headers_ = kit::header_indices(stream_);
-  if (spec.tree_points) set_tree_points(stream_, headers_);
-  if (spec.nonzero_every > 0) mark_nonzero_openings(stream_, headers_, spec.nonzero_every);
+  if (recipe.tree_points) set_tree_points(stream_, headers_);
+  if (recipe.nonzero_every > 0) mark_nonzero_openings(stream_, headers_, recipe.nonzero_every);
   is_header_.assign(stream_.size(), false);
   for (size_t h : headers_) is_header_[h] = true;
 
   prefixes_.clear();
-  for (size_t p = 0; p < spec.files_per_prefix.size(); p++) {
-    prefixes_.push_back(dir + "/" + spec.name + "_" + std::to_string(p));
+  for (size_t p = 0; p < recipe.files_per_prefix.size(); p++) {
+    prefixes_.push_back(dir + "/" + recipe.name + "_" + std::to_string(p));
   }
-  kit::DumpSetLayout layout = kit::multi_prefix_layout(prefixes_, spec.files_per_prefix);
-  kit::set_format(layout, spec.format);
-  layout.container = spec.container;
+  kit::DumpSetLayout layout = kit::multi_prefix_layout(prefixes_, recipe.files_per_prefix);
+  kit::set_format(layout, recipe.format);
+  layout.container = recipe.container;
   kit::DumpSetResult r = kit::write_dump_set(layout, stream_);
   files_ = r.file_info;
   return r.error;

@@ -36,7 +36,7 @@ size_t resume_block(const kit::Stream& stream, const std::vector<kit::DumpFileIn
 int64_t recorded_count(const std::string& checkpoint_file);
 
 // A dump set to interrupt and restart.
-struct SetSpec {
+struct SetRecipe {
   std::string name;
   kit::DumpFormat format = kit::DumpFormat::plain;
   kit::StreamShape shape;
@@ -57,12 +57,12 @@ class StoredSet {
  public:
   // Generates the stream and writes the set in `dir`; empty on success, else
   // what failed.
-  std::string store(const std::string& dir, const SetSpec& spec);
+  std::string store(const std::string& dir, const SetRecipe& recipe);
 
-  const SetSpec& spec() const { return spec_; }
+  const SetRecipe& recipe() const { return recipe_; }
   const kit::Stream& stream() const { return stream_; }
   const std::vector<std::string>& prefixes() const { return prefixes_; }
-  bool container() const { return kit::is_container(spec_.format); }
+  bool container() const { return kit::is_container(recipe_.format); }
   // The writer's arguments: the prefixes (an encrypted set's password is typed at
   // the prompt).
   std::vector<std::string> writer_args() const;
@@ -81,7 +81,7 @@ class StoredSet {
   std::optional<uint32_t> last_point(size_t first, size_t end) const;
 
  private:
-  SetSpec spec_;
+  SetRecipe recipe_;
   kit::Stream stream_;
   std::vector<std::string> prefixes_;
   std::vector<kit::DumpFileInfo> files_;
@@ -91,7 +91,7 @@ class StoredSet {
 
 // A checkpoint file as the rules make it.
 struct Checkpoint {
-  size_t header = 0;  // stream index of the header it was taken at
+  size_t header = 0;   // stream index of the header it was taken at
   uint64_t count = 0;  // blk_num: the count a restart from it reports
 };
 

@@ -28,7 +28,7 @@ using restarts::Expectation;
 using restarts::Interruption;
 using restarts::Outcome;
 using restarts::RunPlan;
-using restarts::SetSpec;
+using restarts::SetRecipe;
 using restarts::StoredSet;
 using restarts::Trial;
 
@@ -44,12 +44,12 @@ struct Depth {
   uint32_t random_kills = 0;        // half of them restart into a second kill
 };
 
-// How much of `spec` is tried. Large sets (thousands of blocks) get every
+// How much of `recipe` is tried. Large sets (thousands of blocks) get every
 // header in the full sweep instead of every block; they and the side cases
 // get a small sample in `make check`, where the others get every header (an
 // even spread of 40 in the sanitizer build).
-Depth depth(const SetSpec& spec, bool side_case) {
-  const bool large = spec.shape.total_blocks > kLargeSet;
+Depth depth(const SetRecipe& recipe, bool side_case) {
+  const bool large = recipe.shape.total_blocks > kLargeSet;
   const char* sweep = getenv("BRIX_RESTART_SWEEP");
   if (sweep != nullptr && strcmp(sweep, "full") == 0) {
     return Depth{!large, UINT32_MAX, 300, 400};
@@ -65,9 +65,10 @@ Depth depth(const SetSpec& spec, bool side_case) {
 #endif
 }
 
-SetSpec sweep_set(const char* name, kit::DumpFormat format, uint64_t seed, uint64_t blocks,
-                  uint32_t headers_per_sync, std::vector<std::vector<uint64_t>> files_per_prefix) {
-  SetSpec s;
+SetRecipe sweep_set(const char* name, kit::DumpFormat format, uint64_t seed, uint64_t blocks,
+                    uint32_t headers_per_sync,
+                    std::vector<std::vector<uint64_t>> files_per_prefix) {
+  SetRecipe s;
   s.name = name;
   s.format = format;
   s.shape.seed = seed;
@@ -78,22 +79,22 @@ SetSpec sweep_set(const char* name, kit::DumpFormat format, uint64_t seed, uint6
   return s;
 }
 
-SetSpec plain_set() {
+SetRecipe plain_set() {
   // Two prefixes, four files; tree-phase points too.
-  SetSpec s = sweep_set("plain", kit::DumpFormat::plain, 61, 300, 8, {{70, 80}, {75}});
+  SetRecipe s = sweep_set("plain", kit::DumpFormat::plain, 61, 300, 8, {{70, 80}, {75}});
   s.tree_points = true;
   return s;
 }
 
-SetSpec compressed_set() {
-  SetSpec s = sweep_set("compressed", kit::DumpFormat::compressed, 62, 300, 3, {{80, 70, 85}});
+SetRecipe compressed_set() {
+  SetRecipe s = sweep_set("compressed", kit::DumpFormat::compressed, 62, 300, 3, {{80, 70, 85}});
   s.nonzero_every = 2;
   return s;
 }
 
-SetSpec compressed_encrypted_set() {
-  SetSpec s = sweep_set("compressed+encrypted", kit::DumpFormat::compressed_encrypted, 63, 300, 3,
-                        {{90}, {70, 80}});
+SetRecipe compressed_encrypted_set() {
+  SetRecipe s = sweep_set("compressed+encrypted", kit::DumpFormat::compressed_encrypted, 63, 300, 3,
+                          {{90}, {70, 80}});
   s.container.mode = 2;
   s.tree_points = true;
   s.nonzero_every = 2;
@@ -103,9 +104,9 @@ SetSpec compressed_encrypted_set() {
 // Encrypted only, chunks of 16 blocks cut wherever the headers fall (not at
 // new points, as the capture tool would): every header that opens a point
 // lies somewhere inside its chunk and reads that chunk again from its start.
-SetSpec headers_inside_chunks_set() {
-  SetSpec s = sweep_set("encrypted, headers inside chunks", kit::DumpFormat::encrypted, 65, 300,
-                        3, {{100, 90}});
+SetRecipe headers_inside_chunks_set() {
+  SetRecipe s = sweep_set("encrypted, headers inside chunks", kit::DumpFormat::encrypted, 65, 300,
+                          3, {{100, 90}});
   s.container.close_before_new_sync = false;
   s.nonzero_every = 1;
   return s;
@@ -115,9 +116,9 @@ SetSpec headers_inside_chunks_set() {
 // chunk header (2048 chunks in the first, 352 in the second), so restarts
 // also resume under it. Every header that opens a point re-reads its own
 // chunk: with one-block chunks the next chunk would mostly be data.
-SetSpec one_block_chunks_set() {
-  SetSpec s = sweep_set("encrypted, one-block chunks", kit::DumpFormat::encrypted, 64, 2500, 6,
-                        {{2400}});
+SetRecipe one_block_chunks_set() {
+  SetRecipe s =
+      sweep_set("encrypted, one-block chunks", kit::DumpFormat::encrypted, 64, 2500, 6, {{2400}});
   s.container.mode = 3;
   s.container.max_chunk_blocks = 1;
   s.nonzero_every = 1;
@@ -126,7 +127,7 @@ SetSpec one_block_chunks_set() {
 
 struct Tally {
   uint64_t interruptions = 0;
-  uint64_t chained = 0;  // restarts that were themselves cut short
+  uint64_t chained = 0;                                  // restarts that were themselves cut short
   std::array<uint64_t, restarts::kOutcomes> outcomes{};  // of every restart
 };
 
@@ -150,7 +151,7 @@ class RestartSweep : public testing::Test {
   StoredSet set;
   kit::Rng rng{2024};
 
-  void store(const SetSpec& spec) { ASSERT_EQ(set.store(dir.path(), spec), ""); }
+  void store(const SetRecipe& recipe) { ASSERT_EQ(set.store(dir.path(), recipe), ""); }
 
   // The restart the destination asks for next, run to its end.
   void restart(Trial& trial, Tally& tally) {
@@ -189,7 +190,7 @@ class RestartSweep : public testing::Test {
   }
 
   void sweep_hang_ups(bool side_case = false) {
-    const Depth d = depth(set.spec(), side_case);
+    const Depth d = depth(set.recipe(), side_case);
     const auto start = std::chrono::steady_clock::now();
     Trial trial(set);
     Tally tally;
@@ -210,15 +211,16 @@ class RestartSweep : public testing::Test {
     for (uint32_t k = 0; k < d.random_hang_ups && !HasFailure(); k++) {
       hang_up_trial(trial, rng.below(static_cast<uint32_t>(last + 1)), k % 2 == 0, tally);
     }
-    report(set.spec().name, "hang-up", tally, seconds_since(start));
-    printf("[ sweep    ] %s: the hung-up writer ran up to %u points ahead of the destination; "
-           "%llu restarts resumed under a later chunk header\n",
-           set.spec().name.c_str(), trial.most_run_ahead(),
-           static_cast<unsigned long long>(trial.resumed_under_later_chunk_headers()));
+    report(set.recipe().name, "hang-up", tally, seconds_since(start));
+    printf(
+        "[ sweep    ] %s: the hung-up writer ran up to %u points ahead of the destination; "
+        "%llu restarts resumed under a later chunk header\n",
+        set.recipe().name.c_str(), trial.most_run_ahead(),
+        static_cast<unsigned long long>(trial.resumed_under_later_chunk_headers()));
   }
 
   void sweep_kills(bool side_case) {
-    const Depth d = depth(set.spec(), side_case);
+    const Depth d = depth(set.recipe(), side_case);
     const auto start = std::chrono::steady_clock::now();
     Trial trial(set);
     Tally tally;
@@ -250,9 +252,9 @@ class RestartSweep : public testing::Test {
       tally.chained++;
       restart(trial, tally);
     }
-    report(set.spec().name, "SIGKILL", tally, seconds_since(start));
+    report(set.recipe().name, "SIGKILL", tally, seconds_since(start));
     printf("[ sweep    ] %s: %llu writers finished before their SIGKILL\n",
-           set.spec().name.c_str(), static_cast<unsigned long long>(finished_first));
+           set.recipe().name.c_str(), static_cast<unsigned long long>(finished_first));
   }
 
   // A SIGKILL at a random moment of a transfer that the destination sees
@@ -262,7 +264,8 @@ class RestartSweep : public testing::Test {
   RunPlan random_kill(double seconds) {
     const double uniform = static_cast<double>(rng.next() >> 11) * 0x1.0p-53;
     const double span_us = std::max(seconds * 1e6, kShortestKillDelayUs);
-    const double delay_us = kShortestKillDelayUs * std::pow(span_us / kShortestKillDelayUs, uniform);
+    const double delay_us =
+        kShortestKillDelayUs * std::pow(span_us / kShortestKillDelayUs, uniform);
     return RunPlan{Interruption::kill, 0, static_cast<int>(delay_us)};
   }
 
@@ -297,10 +300,10 @@ TEST_F(RestartSweep, EncryptedSetWithHeadersInsideChunksRereadsTheirChunksFromTh
 }
 
 TEST_F(RestartSweep, KilledWriterOfEachSetRestartsOrRefusesCleanly) {
-  for (const SetSpec& spec : {plain_set(), compressed_set(), compressed_encrypted_set(),
-                              one_block_chunks_set(), headers_inside_chunks_set()}) {
-    ASSERT_NO_FATAL_FAILURE(store(spec));
-    sweep_kills(spec.name == headers_inside_chunks_set().name);
+  for (const SetRecipe& recipe : {plain_set(), compressed_set(), compressed_encrypted_set(),
+                                  one_block_chunks_set(), headers_inside_chunks_set()}) {
+    ASSERT_NO_FATAL_FAILURE(store(recipe));
+    sweep_kills(recipe.name == headers_inside_chunks_set().name);
     if (HasFailure()) return;
   }
 }
@@ -309,11 +312,11 @@ TEST_F(RestartSweep, KilledWriterOfEachSetRestartsOrRefusesCleanly) {
 // whose checkpoint resumes with the next chunk must not move the chunk that a
 // later checkpoint from the same chunk names.
 TEST_F(RestartSweep, SecondCheckpointFromOneChunkStillNamesThatChunk) {
-  SetSpec spec = sweep_set("two points in a chunk", kit::DumpFormat::compressed_encrypted, 66, 160,
-                           1, {{}});
-  spec.container.close_before_new_sync = false;
-  spec.nonzero_every = 2;  // openings alternate: a non-zero data word, then a zero one
-  ASSERT_NO_FATAL_FAILURE(store(spec));
+  SetRecipe recipe =
+      sweep_set("two points in a chunk", kit::DumpFormat::compressed_encrypted, 66, 160, 1, {{}});
+  recipe.container.close_before_new_sync = false;
+  recipe.nonzero_every = 2;  // openings alternate: a non-zero data word, then a zero one
+  ASSERT_NO_FATAL_FAILURE(store(recipe));
   const kit::Stream& s = set.stream();
   const uint32_t end_point = kit::sync_num(s.back());
   // The last point whose opening header re-reads its chunk, which begins
@@ -354,8 +357,8 @@ TEST_F(RestartSweep, SecondCheckpointFromOneChunkStillNamesThatChunk) {
 // plain set over from its first block and is refused for a container.
 TEST_F(RestartSweep, PointWithoutACheckpointFileStartsOverOrIsRefused) {
   const uint32_t kTreePointWithoutFile = 57;
-  for (const SetSpec& spec : {plain_set(), compressed_set(), compressed_encrypted_set()}) {
-    ASSERT_NO_FATAL_FAILURE(store(spec));
+  for (const SetRecipe& recipe : {plain_set(), compressed_set(), compressed_encrypted_set()}) {
+    ASSERT_NO_FATAL_FAILURE(store(recipe));
     Trial trial(set);
     trial.reset();
     std::optional<Expectation> e = trial.expect();
@@ -365,9 +368,9 @@ TEST_F(RestartSweep, PointWithoutACheckpointFileStartsOverOrIsRefused) {
       trial.ask_for(point);
       e = trial.expect();
       ASSERT_TRUE(e);
-      EXPECT_EQ(e->outcome, point == 0                  ? Outcome::fresh
-                            : spec.format == kit::DumpFormat::plain ? Outcome::started_over
-                                                                    : Outcome::refused);
+      EXPECT_EQ(e->outcome, point == 0                                ? Outcome::fresh
+                            : recipe.format == kit::DumpFormat::plain ? Outcome::started_over
+                                                                      : Outcome::refused);
       trial.run(*e, RunPlan());
     }
   }

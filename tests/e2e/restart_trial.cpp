@@ -37,7 +37,6 @@ bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-
 }  // namespace
 
 const char* outcome_name(Outcome outcome) {
@@ -133,7 +132,8 @@ std::optional<Expectation> Trial::expect() {
   if (file_exists) {
     if (st.st_size != kRecordSize) {
       if (kill_window_point_ != e.point) {
-        ADD_FAILURE() << name << " holds " << st.st_size << " bytes, yet no run was cut short there";
+        ADD_FAILURE() << name << " holds " << st.st_size
+                      << " bytes, yet no run was cut short there";
         return std::nullopt;
       }
       // Killed between the creation and the one write of the record.
@@ -180,8 +180,8 @@ std::optional<Expectation> Trial::expect() {
 
 e2e::Playback Trial::play(const Expectation& e, const RunPlan& plan) {
   e2e::Playback p;
-  const std::string password = kit::has_encryption(set_.spec().format)
-                                   ? set_.spec().container.password + "\n"
+  const std::string password = kit::has_encryption(set_.recipe().format)
+                                   ? set_.recipe().container.password + "\n"
                                    : std::string();
   kit::WriterProcess writer;
   if (!writer.start(e2e::writer_options(set_.writer_args(), password))) {
@@ -229,7 +229,7 @@ RunResult Trial::run(const Expectation& e, const RunPlan& requested) {
     how = "killed " + std::to_string(plan.kill_delay_us) + " us after block " +
           std::to_string(plan.after_blocks);
   }
-  SCOPED_TRACE(set_.spec().name + ": restart point " + std::to_string(e.point) + ", " +
+  SCOPED_TRACE(set_.recipe().name + ": restart point " + std::to_string(e.point) + ", " +
                outcome_name(e.outcome) + " at block " + std::to_string(e.first) + ", count " +
                std::to_string(e.count) + ", " + how);
   if (e.outcome == Outcome::resumed && set_.chunk_header_of(e.first) > 0) resumed_later_header_++;

@@ -20,7 +20,7 @@ namespace restarts {
 enum class Outcome {
   fresh,            // point 0: the transfer from the start (no file, or an intact one, of point 0)
   resumed,          // a checkpoint was loaded; the stream goes on from the block the rules name
-  stopped_at_data,  // ... and that block lies inside a file's data: it goes out, the header check fails
+  stopped_at_data,  // ... and that block is a file's data: it goes out, the header check fails
   nothing_left,     // ... and the rules name no block at all: the input ends there
   started_over,     // plain set, tree-phase point without a file: the stream from its first block
   not_found,        // "could not find checkpoint file \n"
