@@ -12,7 +12,7 @@ CTEST_FLAGS  ?= --output-on-failure -j $(JOBS)
 VALGRIND     := $(shell command -v valgrind 2>/dev/null)
 CLANG_DIR    ?= build-clang
 
-.PHONY: all build check check-sanitize check-valgrind check-clang demo bench install clean
+.PHONY: all build check check-sanitize check-valgrind check-clang check-restarts demo bench install clean
 
 all: build
 
@@ -39,6 +39,13 @@ check-valgrind: build
 	cd $(BUILD_DIR) && BRIX_WRITER_WRAPPER="$(VALGRIND) --quiet --error-exitcode=99 \
 	  --leak-check=full --show-leak-kinds=definite,indirect,possible \
 	  --errors-for-leak-kinds=definite,indirect,possible" ctest $(CTEST_FLAGS) -L e2e
+
+# Interruption and restart at every block position of the restart sweep's
+# sets (every header of the large one), a few hundred random hang-ups and
+# SIGKILLs each; `make check` tries every header and a fixed sample. Takes
+# minutes; uses port 10566.
+check-restarts: build
+	BRIX_RESTART_SWEEP=full $(BUILD_DIR)/tests/e2e/e2e_restart_sweep_test
 
 $(CLANG_DIR)/CMakeCache.txt:
 	CXX=clang++ CC=clang cmake -S . -B $(CLANG_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release

@@ -95,8 +95,9 @@ extern comp_header_type comp_header;
 extern encr_header_type encr_header;
 
 // Decryption context of the open file, and its state before the chunk now
-// staged was decrypted: a checkpoint at a header that begins its chunk
-// stores the context from before that chunk.
+// staged was decrypted: a checkpoint that resumes by reading a header's chunk
+// again stores the context from before that chunk, wherever in the chunk the
+// header lies.
 extern fcrypt_ctx zcx;
 extern fcrypt_ctx prev_zcx;
 

@@ -167,6 +167,10 @@ bool_t create_brix_writer_checkpoint_file(rpl_Session* session, lr_hdr_info* hdr
   }
   cp.restart_sync_point = sync_num;
   cp.file_num = static_cast<int>(session->input_file_index);
+  // cp is also the live reading position: the next chunk that a record may
+  // name is not where reading stands, and a later checkpoint taken from the
+  // same chunk must still name that chunk.
+  const int chunk_being_read = cp.chunk_index;
 
   bool ok = true;
   int64 offset = 0;
@@ -186,7 +190,9 @@ bool_t create_brix_writer_checkpoint_file(rpl_Session* session, lr_hdr_info* hdr
   cp.blk_num = session->blk_num + (sync_num == LRD_RESTART_FILE_PHASE_BASE ? 1 : 0);
   cp.h_magic = CHECKPOINT_MAGIC;
 
-  if (ok && write_checkpoint_file(session, sync_num)) return B_TRUE;
+  const bool written = ok && write_checkpoint_file(session, sync_num);
+  cp.chunk_index = chunk_being_read;
+  if (written) return B_TRUE;
   fprintf(stderr, "error in creating writer checkpoint file \n");
   return B_FALSE;
 }

@@ -41,9 +41,10 @@ bool_t send_rpl_stream(rpl_Session* session) {
   uint32 blks_till_hdr = 0;
   int error = 0;
   for (;;) {
-    // A checkpoint at a header records the decryption state from before the
-    // header's chunk was read.
-    if (session->encrypted) prev_zcx = zcx;
+    // The decryption state from before the header's chunk, which a checkpoint
+    // records, is kept by the chunk refill itself: a copy taken here before
+    // every block would, for a header inside its chunk, be the state after
+    // that chunk, and a restart would decrypt the chunk again under it.
     if (!read_dump_block(session, &error)) return error == 0 ? B_TRUE : B_FALSE;
     if (!send_block(session, session->in_buf)) return B_FALSE;
     if (session->inflate) {

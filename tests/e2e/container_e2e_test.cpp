@@ -11,6 +11,7 @@
 #include "kit/dump_writer.h"
 #include "kit/stream_gen.h"
 #include "kit/temp_dir.h"
+#include "restart_model.h"
 
 namespace {
 
@@ -143,22 +144,11 @@ class ContainerRestart : public ContainerPlayback {
     uint32_t last = kit::sync_num(stream.back());
     ASSERT_LE(last - LRD_RESTART_FILE_PHASE_BASE, 9u) << "checkpoint files would rotate away";
   }
-  // The index of the header that opened `point`.
-  size_t opening_header(uint32_t point) {
-    for (size_t i = 0; i < stream.size(); i++) {
-      if (kit::is_header(stream[i]) && kit::sync_num(stream[i]) == point) return i;
-    }
-    ADD_FAILURE() << "no header opens point " << point;
-    return 0;
-  }
   void expect_restart(uint32_t point) {
-    size_t h = opening_header(point);
-    kit::BlockPlace place = kit::find_block(files, h);
-    ASSERT_TRUE(place.found);
-    const kit::ChunkInfo& chunk = files[place.file].chunks[place.chunk];
-    bool next_chunk =
-        point == LRD_RESTART_FILE_PHASE_BASE || kit::get_u32(stream[h], LR_HDR_DATA_OFFSET) == 0;
-    size_t resume = next_chunk ? chunk.first_block + chunk.blocks : chunk.first_block;
+    std::optional<size_t> opening = restarts::opening_header(stream, point);
+    ASSERT_TRUE(opening) << "no header opens point " << point;
+    size_t h = *opening;
+    size_t resume = restarts::resume_block(stream, files, h, point);
     uint64_t blks_done = h - 1 + (point == LRD_RESTART_FILE_PHASE_BASE ? 1 : 0);
 
     kit::DestinationOptions d;
@@ -209,12 +199,23 @@ TEST_F(ContainerRestart, HeaderWithZeroDataWordResumesWithTheNextChunk) {
 
 TEST_F(ContainerRestart, HeaderInsideItsChunkResumesAtTheChunkTheRulesName) {
   kit::ContainerOptions options;
-  options.close_before_new_sync = false;  // headers fall anywhere in their chunks
+  options.close_before_new_sync = false;  // chunks of 16 blocks wherever the headers fall
   kit::Stream s = few_points_stream();
-  mark_nonzero(s, 106);
   store(s, {500}, kit::DumpFormat::encrypted, options);
+  // A file header that opens its point somewhere inside its chunk.
+  uint32_t point = 0;
+  for (uint32_t p = LRD_RESTART_FILE_PHASE_BASE + 1; p < kit::sync_num(s.back()) && !point; p++) {
+    std::optional<size_t> h = restarts::opening_header(s, p);
+    if (h && kit::hdr_type(s[*h]) == LR_HDR_FILE && kit::find_block(files, *h).in_chunk > 0) {
+      point = p;
+    }
+  }
+  ASSERT_NE(point, 0u);
+  mark_nonzero(s, point);  // the chunks stay as they were
+  store(s, {500}, kit::DumpFormat::encrypted, options);
+  ASSERT_GT(kit::find_block(files, *restarts::opening_header(s, point)).in_chunk, 0u);
   interrupt();
-  expect_restart(106);
+  expect_restart(point);
 }
 
 TEST_F(ContainerRestart, HeaderOpeningALaterFileResumesUnderThatFilesOwnContext) {

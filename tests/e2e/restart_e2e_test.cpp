@@ -4,12 +4,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstring>
-
 #include "e2e_support.h"
 #include "kit/dump_writer.h"
 #include "kit/stream_gen.h"
 #include "kit/temp_dir.h"
+#include "restart_model.h"
 
 namespace {
 
@@ -43,20 +42,13 @@ class Restart : public testing::Test {
     return points;
   }
 
-  uint64_t recorded_blocks(uint32_t point) {
-    std::string record, error;
-    EXPECT_TRUE(kit::read_file(kit::checkpoint_file_name(prefix, point), record, error));
-    int64_t blk_num = 0;
-    memcpy(&blk_num, record.data() + 48, sizeof(blk_num));
-    return static_cast<uint64_t>(blk_num);
+  int64_t recorded_blocks(uint32_t point) {
+    return restarts::recorded_count(kit::checkpoint_file_name(prefix, point));
   }
 
-  // Index of the first header carrying the point: where its checkpoint was taken.
+  // Where the point's checkpoint was taken.
   size_t first_header_of(uint32_t point) {
-    for (size_t i = 0; i < stream.size(); i++) {
-      if (kit::is_header(stream[i]) && kit::sync_num(stream[i]) == point) return i;
-    }
-    return 0;
+    return restarts::opening_header(stream, point).value_or(0);
   }
 
   void interrupt_after(uint64_t blocks) {
@@ -83,9 +75,9 @@ TEST_F(Restart, ContinuesByteIdenticalFromTheCheckpointedHeader) {
   EXPECT_LE(points.size(), 10u);
   uint32_t point = points.front();
   ASSERT_GT(point, LRD_RESTART_FILE_PHASE_BASE);
-  uint64_t recorded = recorded_blocks(point);
+  int64_t recorded = recorded_blocks(point);
   size_t header = first_header_of(point);
-  EXPECT_EQ(recorded, header - 1);  // blocks the send loop had sent before it
+  EXPECT_EQ(recorded, static_cast<int64_t>(header) - 1);  // blocks the send loop had sent before it
 
   Playback p = restart_from(point);
   EXPECT_EQ(p.status.code, 0) << p.err;
@@ -105,7 +97,7 @@ TEST_F(Restart, FirstFilePhasePointResendsTheMidStreamHeaderAndCountsIt) {
   uint32_t point = LRD_RESTART_FILE_PHASE_BASE;
   ASSERT_EQ(access(kit::checkpoint_file_name(prefix, point).c_str(), F_OK), 0);
   size_t header = first_header_of(point);
-  EXPECT_EQ(recorded_blocks(point), header);
+  EXPECT_EQ(recorded_blocks(point), static_cast<int64_t>(header));
 
   Playback p = restart_from(point);
   EXPECT_EQ(p.status.code, 0) << p.err;
