@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "command_line.h"
+#include "process_state.h"
 
 namespace testing_support {
 
@@ -82,6 +83,9 @@ std::string read_file(const std::string& path) {
 bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 TestSession::TestSession() {
+  // Each test starts from the reading state of a new process, whether or not
+  // the tests of a binary share one.
+  reset_process_state();
   init_session(&s, reinterpret_cast<char*>(&in_buf), reinterpret_cast<char*>(&swapped_buf));
   s.src_fd = -1;
   s.client_fd = -1;
