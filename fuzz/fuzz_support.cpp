@@ -29,18 +29,6 @@ const int kReportFd = dup(STDERR_FILENO);
 
 }  // namespace
 
-rpl_Command command_from_bits(unsigned bits) {
-  switch (bits & 3) {
-    case 1: return RPLCMD_RCQTREE;
-    case 2: return RPLCMD_ACRESTORE;
-    default: return RPLCMD_ACQTREE;
-  }
-}
-
-unsigned command_bits(rpl_Command cmd) {
-  return cmd == RPLCMD_RCQTREE ? 1 : cmd == RPLCMD_ACRESTORE ? 2 : 0;
-}
-
 const std::string& scratch_dir() {
   static const kit::TempDir dir;
   if (dir.path().empty()) fail("no scratch directory", "");

@@ -18,11 +18,6 @@ namespace fuzz {
 // containers are made with it, so that their verifiers match.
 constexpr const char kFuzzPassword[] = "fuzzing-the-dump-reader";
 
-// Two bits of a target's options byte that choose the transfer the writer
-// serves: 1 replicator, 2 restore, 0 and 3 the default archivist start.
-rpl_Command command_from_bits(unsigned bits);
-unsigned command_bits(rpl_Command cmd);
-
 // The scratch directory of this process, made on first use and removed at
 // exit. Targets write their inputs into it.
 const std::string& scratch_dir();

@@ -17,8 +17,7 @@
 #include "kit/stream_gen.h"
 #include "kit/temp_dir.h"
 #include "lr.h"
-#include "negotiation/negotiation_options.h"
-#include "stream/stream_options.h"
+#include "target_options.h"
 
 namespace {
 

@@ -53,9 +53,11 @@ for target in "${targets[@]}"; do
   [ -d "$repo/fuzz/$target/regressions" ] && inputs+=("$repo/fuzz/$target/regressions")
 
   echo "== $target: ${seconds} s"
+  started=$SECONDS
   "$program" "${fuzzer_flags[@]}" -max_total_time="$seconds" -artifact_prefix="$artifacts/" \
     "${inputs[@]}" >"$log" 2>&1
   status=$?
+  elapsed=$((SECONDS - started))
 
   last=$(grep -E '^#[0-9]+.*cov: ' "$log" | tail -n 1)
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
@@ -69,8 +71,8 @@ for target in "${targets[@]}"; do
     failed=1
     grep -E 'ERROR:|runtime error:|^fuzz: |SUMMARY:|Test unit written' "$log" | head -n 20 >&2
   fi
-  summary+=("$(printf '%-13s %10s runs %7s exec/s  cov %6s  ft %7s  corpus %-12s %s' \
-    "$target" "${runs:-?}" "${speed:-?}" "${cov:-?}" "${ft:-?}" "${corp:-?}" "$result")")
+  summary+=("$(printf '%-13s %5s s %10s runs %6s exec/s  cov %5s  ft %6s  corpus %-11s %s' \
+    "$target" "$elapsed" "${runs:-?}" "${speed:-?}" "${cov:-?}" "${ft:-?}" "${corp:-?}" "$result")")
 done
 
 echo

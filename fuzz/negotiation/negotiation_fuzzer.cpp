@@ -24,8 +24,8 @@
 #include "fixed_sets.h"
 #include "fuzz_support.h"
 #include "negotiate.h"
-#include "negotiation_options.h"
 #include "send_stream.h"
+#include "target_options.h"
 
 namespace {
 
@@ -105,9 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::restore_fixed_set_checkpoints();
 
   fuzz::FuzzSession f;
-  f.s.cmd = options.cmd;
-  f.s.hbak = options.hbak ? B_TRUE : B_FALSE;
-  f.s.inflate = options.inflate ? B_TRUE : B_FALSE;
+  fuzz::apply_options(options, &f.s);
   if (options.child_mode) {
     // The operands name directories; the request names the set in them.
     apprestore = B_TRUE;

@@ -1,6 +1,6 @@
 // Fuzz target: the send path over an arbitrary block sequence. The first
-// input byte chooses the mode (plain or inflating) and the transfer; the rest
-// is a one-file plain dump set. As after a negotiation, its first block goes
+// input byte chooses the mode (plain or inflating) and the transfer
+// (target_options.h); the rest is a one-file plain dump set. As after a negotiation, its first block goes
 // out as the reply when it is a header, then send_rpl_stream plays the rest
 // into an in-memory sink, checking headers (and writing checkpoints) on the
 // way. What was sent must be the stored blocks in order, plus only the
@@ -16,7 +16,7 @@
 #include "fuzz_support.h"
 #include "marshal.h"
 #include "send_stream.h"
-#include "stream_options.h"
+#include "target_options.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string prefix = fuzz::scratch_file("stream");
   fuzz::write_whole_file(prefix + ".0", stored, stored_size);
   f.add_prefix(prefix);
-  fuzz::apply_stream_options(options, &f.s);
+  fuzz::apply_options(options, &f.s);
   fuzz::MemorySink sink;
   f.s.client_fd = sink.fd();
 
