@@ -42,7 +42,7 @@ struct FixedCheckpoint {
   uint32_t point = 0;
   std::string bytes;
 };
-// What a fresh archivist transfer of the set writes, in the order written.
+// What a fresh archivist transfer of the set writes, by rising point.
 const std::vector<FixedCheckpoint>& fixed_set_checkpoints(FixedSet which);
 
 // Removes every checkpoint file in the sets directory and puts back those of
