@@ -7,8 +7,8 @@
 # Each target starts from its committed corpus (fuzz/<target>/corpus and
 # fuzz/<target>/regressions, read only) and grows a working corpus under
 # <build dir>/fuzz-corpus/<target>, kept between runs and never committed;
-# with --ci the working corpus starts empty every time, so that a CI run
-# depends on the committed inputs only. Inputs that fail land in
+# with --ci the working corpus is <build dir>/fuzz-corpus-ci/<target>,
+# emptied first, so that a CI run depends on the committed inputs only. Inputs that fail land in
 # <build dir>/fuzz-artifacts/<target>/. Any crash, leak, time-out, memory
 # blow-up or sanitizer report fails the script (status 1).
 set -uo pipefail
@@ -44,7 +44,7 @@ for target in "${targets[@]}"; do
     echo "missing fuzz target $program (build the fuzz_targets target first)" >&2
     exit 2
   fi
-  work="$build_dir/fuzz-corpus/$target"
+  work="$build_dir/fuzz-corpus$([ $ci -eq 1 ] && echo -ci)/$target"
   artifacts="$build_dir/fuzz-artifacts/$target"
   log="$build_dir/fuzz-logs/$target.log"
   [ $ci -eq 1 ] && rm -rf "$work"
