@@ -1,7 +1,6 @@
 // The fixed dump sets of the checkpoint and negotiation targets.
 #include "fixed_sets.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,8 +19,6 @@
 namespace fuzz {
 
 namespace {
-
-const char kCheckpointInfix[] = "-checkpoint-writer.";
 
 // Small, but with every header kind, several synchronisation points and
 // (in the container) several chunks per file.
@@ -49,23 +46,8 @@ kit::DumpSetLayout fixed_layout(const std::string& dir, FixedSet which) {
   return layout;
 }
 
-// Checkpoint files in dir: full name and point.
-std::vector<std::pair<std::string, uint32_t>> checkpoint_files_in(const std::string& dir) {
-  std::vector<std::pair<std::string, uint32_t>> files;
-  DIR* d = opendir(dir.c_str());
-  require(d != nullptr, "the fixed sets directory cannot be listed");
-  while (const dirent* entry = readdir(d)) {
-    const char* infix = strstr(entry->d_name, kCheckpointInfix);
-    if (infix == nullptr) continue;
-    uint32_t point = static_cast<uint32_t>(strtoul(infix + strlen(kCheckpointInfix), nullptr, 10));
-    files.emplace_back(dir + "/" + entry->d_name, point);
-  }
-  closedir(d);
-  return files;
-}
-
 void remove_checkpoint_files(const std::string& dir) {
-  for (const auto& file : checkpoint_files_in(dir)) unlink(file.first.c_str());
+  for (const CheckpointFile& file : checkpoint_files_in(dir)) unlink(file.path.c_str());
 }
 
 // Plays the set once as a fresh archivist transfer into a sink and keeps the
@@ -84,10 +66,10 @@ std::vector<FixedCheckpoint> record_checkpoints(const std::string& dir, FixedSet
     close_input_dump(&f.s);
   }
   std::vector<FixedCheckpoint> records;
-  for (const auto& file : checkpoint_files_in(dir)) {
+  for (const CheckpointFile& file : checkpoint_files_in(dir)) {
     std::string bytes, error;
-    require(kit::read_file(file.first, bytes, error), "a checkpoint file cannot be read back");
-    records.push_back(FixedCheckpoint{file.second, bytes});
+    require(kit::read_file(file.path, bytes, error), "a checkpoint file cannot be read back");
+    records.push_back(FixedCheckpoint{file.point, bytes});
   }
   remove_checkpoint_files(dir);
   std::sort(records.begin(), records.end(),

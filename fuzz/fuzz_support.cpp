@@ -47,6 +47,21 @@ void clear_scratch_dir() {
   closedir(dir);
 }
 
+std::vector<CheckpointFile> checkpoint_files_in(const std::string& dir) {
+  static const char kInfix[] = "-checkpoint-writer.";
+  std::vector<CheckpointFile> files;
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) fail("cannot list ", dir);
+  while (const dirent* entry = readdir(d)) {
+    const char* infix = strstr(entry->d_name, kInfix);
+    if (infix == nullptr) continue;
+    const long point = strtol(infix + strlen(kInfix), nullptr, 10);
+    files.push_back(CheckpointFile{dir + "/" + entry->d_name, static_cast<uint32_t>(point)});
+  }
+  closedir(d);
+  return files;
+}
+
 void write_whole_file(const std::string& path, const void* data, size_t size) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) fail("cannot create ", path);

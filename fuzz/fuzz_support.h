@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "brix.h"
 #include "lr.h"
@@ -25,6 +26,13 @@ std::string scratch_file(const std::string& name);
 // Removes every file in the scratch directory (checkpoint files that an
 // input made, for instance), so that no input sees what an earlier one left.
 void clear_scratch_dir();
+
+// The writer's checkpoint files in a directory ("<prefix>-checkpoint-writer.<point>").
+struct CheckpointFile {
+  std::string path;
+  uint32_t point = 0;  // as named: the point in signed decimal
+};
+std::vector<CheckpointFile> checkpoint_files_in(const std::string& dir);
 
 // Writes size bytes to path, replacing the file; aborts when it cannot.
 void write_whole_file(const std::string& path, const void* data, size_t size);

@@ -7,7 +7,8 @@
 // and waits for the acknowledgement, as the driver does. Whatever the peer
 // said, the reply must be the set's start header with the block count
 // filled in, and every block after it one that the set stores (or, in the
-// inflating mode, a generated zero block).
+// inflating mode, a generated zero block); a plain set restarted from one of
+// its checkpoint files goes on with the header of the requested point.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@
 #include "dump_reader.h"
 #include "fixed_sets.h"
 #include "fuzz_support.h"
+#include "marshal.h"
 #include "negotiate.h"
 #include "send_stream.h"
 #include "target_options.h"
@@ -77,12 +79,21 @@ bool is_zero_block(const char* block) {
   return std::all_of(block, block + LR_BLOCK_SIZE, [](char c) { return c == 0; });
 }
 
+// What the writer knew when the negotiation had succeeded.
+struct Negotiated {
+  uint64_t blks_done = 0;
+  bool inflate = false;
+  bool plain_restart = false;  // a plain set, a checkpoint record loaded
+  uint32 point = 0;            // the requested point
+};
+
 // After the version answer and the command echo: the reply, then the
 // stream, then perhaps the 4-byte acknowledgement echo.
-void check_heard(const std::string& heard, uint64_t blks_done, bool inflate, bool acknowledged) {
+void check_heard(const std::string& heard, const Negotiated& n, bool acknowledged) {
   const size_t reply_at = 2 * kWordSize;
   fuzz::require(heard.size() >= reply_at + LR_BLOCK_SIZE, "no reply after a successful negotiation");
   std::string expected(reinterpret_cast<const char*>(fuzz::fixed_set_stream()[0].bytes), LR_BLOCK_SIZE);
+  const uint64_t blks_done = marshal_uint8(n.blks_done);
   memcpy(&expected[LR_NEG_BLKS_DONE_OFFSET], &blks_done, sizeof(blks_done));
   fuzz::require(heard.compare(reply_at, LR_BLOCK_SIZE, expected) == 0,
                 "the reply is not the start header with the block count");
@@ -91,8 +102,14 @@ void check_heard(const std::string& heard, uint64_t blks_done, bool inflate, boo
   fuzz::require((stream_end - reply_at) % LR_BLOCK_SIZE == 0, "a partial block was sent");
   for (size_t at = reply_at + LR_BLOCK_SIZE; at < stream_end; at += LR_BLOCK_SIZE) {
     const char* block = heard.data() + at;
-    fuzz::require(fuzz::is_fixed_stream_block(block) || (inflate && is_zero_block(block)),
+    fuzz::require(fuzz::is_fixed_stream_block(block) || (n.inflate && is_zero_block(block)),
                   "a block the set does not store was sent");
+  }
+  const size_t first_at = reply_at + LR_BLOCK_SIZE;
+  if (n.plain_restart && first_at < stream_end) {
+    const lr_hdr_info* first = reinterpret_cast<const lr_hdr_info*>(heard.data() + first_at);
+    fuzz::require(lr_is_header(first) && marshal_uint4(static_cast<uint32>(first->h_sync_num)) == n.point,
+                  "a plain restart did not go on with the header of its point");
   }
 }
 
@@ -119,14 +136,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Peer peer(data + 1, size - 1);
   f.s.client_fd = peer.writer_end();
   if (negotiate_dst(&f.s)) {
-    const uint64_t blks_done = static_cast<uint64_t>(f.s.blk_num);
+    Negotiated n;
+    n.blks_done = static_cast<uint64_t>(f.s.blk_num);
+    n.inflate = options.inflate;
+    n.plain_restart = checkpoint_record_loaded() && !f.s.compressed && !f.s.encrypted;
+    n.point = f.s.restart_checkpoint;
     bool acknowledged = false;
     if (send_rpl_stream(&f.s) && f.s.cur_hdr == LR_HDR_END_OF_STREAM && rpl_get_ack(&f.s)) {
       acknowledged = true;
       delete_checkpoint_file(&f.s);
       close_input_file(&f.s);
     }
-    check_heard(peer.finish(), blks_done, options.inflate, acknowledged);
+    check_heard(peer.finish(), n, acknowledged);
   }
   f.s.client_fd = -1;
   close_input_dump(&f.s);

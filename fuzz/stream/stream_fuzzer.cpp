@@ -4,7 +4,8 @@
 // out as the reply when it is a header, then send_rpl_stream plays the rest
 // into an in-memory sink, checking headers (and writing checkpoints) on the
 // way. What was sent must be the stored blocks in order, plus only the
-// zero-filled blocks the inflating mode generates.
+// zero-filled blocks the inflating mode generates; every checkpoint file
+// written must name the header it was taken at.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -12,8 +13,10 @@
 
 #include <unistd.h>
 
+#include "checkpoint.h"
 #include "dump_reader.h"
 #include "fuzz_support.h"
+#include "kit/dump_writer.h"
 #include "marshal.h"
 #include "send_stream.h"
 #include "target_options.h"
@@ -46,6 +49,27 @@ void check_sent(const std::string& sent, const uint8_t* stored, size_t stored_bl
   if (succeeded) fuzz::require(next_stored == stored_blocks, "a stored block was not sent");
 }
 
+// A plain set's checkpoint record holds the offset of the header it was
+// taken at, and that header carries the point the file is named after.
+void check_checkpoints(const uint8_t* stored, size_t stored_blocks) {
+  for (const fuzz::CheckpointFile& file : fuzz::checkpoint_files_in(fuzz::scratch_dir())) {
+    std::string bytes, error;
+    fuzz::require(kit::read_file(file.path, bytes, error) && bytes.size() == sizeof(check_point),
+                  "a checkpoint file does not hold one record");
+    check_point record;
+    memcpy(&record, bytes.data(), sizeof(record));
+    fuzz::require(record.h_magic == CHECKPOINT_MAGIC && record.restart_sync_point == file.point,
+                  "a checkpoint record does not carry its magic and its point");
+    const size_t at = static_cast<size_t>(record.offset);
+    fuzz::require(record.offset >= 0 && at % LR_BLOCK_SIZE == 0 && at / LR_BLOCK_SIZE < stored_blocks,
+                  "a checkpoint record does not name a stored block");
+    const lr_hdr_info* header = reinterpret_cast<const lr_hdr_info*>(stored + at);
+    fuzz::require(lr_is_header(header) &&
+                      marshal_uint4(static_cast<uint32>(header->h_sync_num)) == file.point,
+                  "a checkpoint record does not name the header of its point");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -71,6 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       bool_t sent_all = send_rpl_stream(&f.s);
       check_sent(sink.contents(), stored, stored_size / LR_BLOCK_SIZE, options.inflate,
                  sent_all == B_TRUE);
+      check_checkpoints(stored, stored_size / LR_BLOCK_SIZE);
     }
   }
   close_input_dump(&f.s);
