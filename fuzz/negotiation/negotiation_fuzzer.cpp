@@ -24,6 +24,7 @@
 #include "dump_reader.h"
 #include "fixed_sets.h"
 #include "fuzz_support.h"
+#include "kit/block.h"
 #include "marshal.h"
 #include "negotiate.h"
 #include "send_stream.h"
@@ -107,8 +108,9 @@ void check_heard(const std::string& heard, const Negotiated& n, bool acknowledge
   }
   const size_t first_at = reply_at + LR_BLOCK_SIZE;
   if (n.plain_restart && first_at < stream_end) {
-    const lr_hdr_info* first = reinterpret_cast<const lr_hdr_info*>(heard.data() + first_at);
-    fuzz::require(lr_is_header(first) && marshal_uint4(static_cast<uint32>(first->h_sync_num)) == n.point,
+    kit::Block first;
+    memcpy(first.bytes, heard.data() + first_at, LR_BLOCK_SIZE);
+    fuzz::require(kit::is_header(first) && kit::sync_num(first) == n.point,
                   "a plain restart did not go on with the header of its point");
   }
 }

@@ -16,6 +16,7 @@
 #include "checkpoint.h"
 #include "dump_reader.h"
 #include "fuzz_support.h"
+#include "kit/block.h"
 #include "kit/dump_writer.h"
 #include "marshal.h"
 #include "send_stream.h"
@@ -63,9 +64,9 @@ void check_checkpoints(const uint8_t* stored, size_t stored_blocks) {
     const size_t at = static_cast<size_t>(record.offset);
     fuzz::require(record.offset >= 0 && at % LR_BLOCK_SIZE == 0 && at / LR_BLOCK_SIZE < stored_blocks,
                   "a checkpoint record does not name a stored block");
-    const lr_hdr_info* header = reinterpret_cast<const lr_hdr_info*>(stored + at);
-    fuzz::require(lr_is_header(header) &&
-                      marshal_uint4(static_cast<uint32>(header->h_sync_num)) == file.point,
+    kit::Block header;  // aligned, unlike the input bytes behind the options byte
+    memcpy(header.bytes, stored + at, LR_BLOCK_SIZE);
+    fuzz::require(kit::is_header(header) && kit::sync_num(header) == file.point,
                   "a checkpoint record does not name the header of its point");
   }
 }
