@@ -11,8 +11,12 @@ CTEST_FLAGS  ?= --output-on-failure -j $(JOBS)
 
 VALGRIND     := $(shell command -v valgrind 2>/dev/null)
 CLANG_DIR    ?= build-clang
+FUZZ_DIR     ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_CI_SECONDS ?= 20
 
-.PHONY: all build check check-sanitize check-valgrind check-clang check-restarts demo bench install clean
+.PHONY: all build check check-sanitize check-valgrind check-clang check-restarts fuzz fuzz-ci fuzz-build \
+        fuzz-seeds demo bench install clean
 
 all: build
 
@@ -54,6 +58,27 @@ check-clang: $(CLANG_DIR)/CMakeCache.txt
 	cmake --build $(CLANG_DIR) -j $(JOBS)
 	cd $(CLANG_DIR) && ctest $(CTEST_FLAGS)
 
+# The libFuzzer targets (clang, AddressSanitizer, UBSan) in their own build.
+# `make fuzz` runs each for FUZZ_SECONDS and reports executions and coverage;
+# `make fuzz-ci` runs each for FUZZ_CI_SECONDS from the committed corpus only
+# and fails on any crash, leak, hang or sanitizer report.
+$(FUZZ_DIR)/CMakeCache.txt:
+	CXX=clang++ CC=clang cmake -S . -B $(FUZZ_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DBRIX_FUZZ=ON -DBRIX_BUILD_TESTS=OFF -DBRIX_BUILD_BENCH=OFF
+
+fuzz-build: $(FUZZ_DIR)/CMakeCache.txt
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_targets
+
+fuzz: fuzz-build
+	tools/run_fuzzers.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+fuzz-ci: fuzz-build
+	tools/run_fuzzers.sh --ci $(FUZZ_DIR) $(FUZZ_CI_SECONDS)
+
+# Rewrites the generated seeds of every fuzz target's corpus from the kit.
+fuzz-seeds: build
+	$(BUILD_DIR)/fuzz/fuzz_make_seeds fuzz
+
 demo: build
 	tools/demo.sh $(BUILD_DIR)
 
@@ -65,4 +90,4 @@ install: build
 	cmake --install $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR) $(SAN_DIR) $(CLANG_DIR)
+	rm -rf $(BUILD_DIR) $(SAN_DIR) $(CLANG_DIR) $(FUZZ_DIR)

@@ -90,6 +90,10 @@ bool loaded_record_is_usable(const rpl_Session* session) {
   if (session->compressed || session->encrypted) {
     // A negative chunk header number would leave no chunk header to read.
     if (cp1.chunk_header_count < 0 || cp1.chunk_index < 0) return false;
+  } else if (cp1.offset % static_cast<int>(LR_BLOCK_SIZE) != 0) {
+    // A plain file is recorded at its header block; from anywhere else
+    // every block would be cut across two stored ones.
+    return false;
   }
   return true;
 }

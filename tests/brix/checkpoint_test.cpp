@@ -175,6 +175,8 @@ TEST_F(Checkpoint, DamagedOrForeignRecordsAreRefused) {
   negative_batch.batch_index = -1;
   check_point negative_offset = valid_record();
   negative_offset.offset = -4096;
+  check_point offset_inside_a_block = valid_record();
+  offset_inside_a_block.offset = LR_BLOCK_SIZE + 100;  // the set is plain
   check_point negative_count = valid_record();
   negative_count.blk_num = -1;
   check_point too_many_files = valid_record();
@@ -190,6 +192,7 @@ TEST_F(Checkpoint, DamagedOrForeignRecordsAreRefused) {
       {"batch without prefix", bytes(bad_batch), corrupted},
       {"negative batch", bytes(negative_batch), corrupted},
       {"negative offset", bytes(negative_offset), corrupted},
+      {"plain offset inside a block", bytes(offset_inside_a_block), corrupted},
       {"negative count", bytes(negative_count), corrupted},
       {"kept-file count above ten", bytes(too_many_files), corrupted},
   };
