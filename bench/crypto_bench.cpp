@@ -158,7 +158,8 @@ class SummaryReporter : public benchmark::ConsoleReporter {
         const double mb = rate->second.value / kMega;
         if (mb > mb_per_s[name]) mb_per_s[name] = mb;
       }
-      const double ms = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e3;
+      const double ms =
+          run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e3;
       if (!ms_per_iteration.count(name) || ms < ms_per_iteration[name]) ms_per_iteration[name] = ms;
     }
     if (!aggregates.empty()) ConsoleReporter::ReportRuns(aggregates);
@@ -167,22 +168,25 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 
 void print_target(const char* what, double value, double target, bool at_least, const char* unit) {
   const bool met = at_least ? value >= target : value < target;
-  std::printf("  %-52s %9.2f %-5s (target %s %.2f) %s\n", what, value, unit, at_least ? ">=" : "<", target,
-              met ? "met" : "MISSED");
+  std::printf("  %-52s %9.2f %-5s (target %s %.2f) %s\n", what, value, unit, at_least ? ">=" : "<",
+              target, met ? "met" : "MISSED");
 }
 
 void print_summary(SummaryReporter& r) {
-  const double aes = r.mb_per_s["BM_openssl_aes128_ctr"], hmac = r.mb_per_s["BM_openssl_hmac_sha512"];
+  const double aes = r.mb_per_s["BM_openssl_aes128_ctr"],
+               hmac = r.mb_per_s["BM_openssl_hmac_sha512"];
   const double combined = 1.0 / (1.0 / aes + 1.0 / hmac);
   std::printf("\nBest of the repetitions, MB/s (1 MB = 10^6 bytes), 64 KiB buffers:\n");
   for (const auto& [name, rate] : r.mb_per_s) std::printf("  %-40s %9.1f\n", name.c_str(), rate);
   std::printf("  %-40s %9.1f\n", "OpenSSL AES-128-CTR + HMAC-SHA-512 combined", combined);
   std::printf("Targets:\n");
-  print_target("fcrypt_decrypt AES-128 / OpenSSL CTR+HMAC combined", r.mb_per_s["BM_fcrypt_decrypt/aes128"] / combined,
-               0.60, true, "");
-  print_target("sha512_hash / OpenSSL SHA-512", r.mb_per_s["BM_sha512_hash/fastest"] / r.mb_per_s["BM_openssl_sha512"], 0.70,
-               true, "");
-  print_target("table path AES-128 counter mode", r.mb_per_s["BM_encr_data/aes128_tables"], 150, true, "MB/s");
+  print_target("fcrypt_decrypt AES-128 / OpenSSL CTR+HMAC combined",
+               r.mb_per_s["BM_fcrypt_decrypt/aes128"] / combined, 0.60, true, "");
+  print_target("sha512_hash / OpenSSL SHA-512",
+               r.mb_per_s["BM_sha512_hash/fastest"] / r.mb_per_s["BM_openssl_sha512"], 0.70, true,
+               "");
+  print_target("table path AES-128 counter mode", r.mb_per_s["BM_encr_data/aes128_tables"], 150,
+               true, "MB/s");
   print_target("fcrypt_init, mode 3", r.ms_per_iteration["BM_fcrypt_init"], 5, false, "ms");
 }
 
@@ -194,8 +198,8 @@ int main(int argc, char** argv) {
   args.insert(args.begin() + 1, interleave);  // a later flag on the command line still wins
   int arg_count = static_cast<int>(args.size());
   benchmark::Initialize(&arg_count, args.data());
-  std::printf("AES instructions: %s; SHA-512 with BMI2: %s\n", aes_hardware_available() ? "yes" : "no",
-              sha512_use_bmi2(true) ? "yes" : "no");
+  std::printf("AES instructions: %s; SHA-512 with BMI2: %s\n",
+              aes_hardware_available() ? "yes" : "no", sha512_use_bmi2(true) ? "yes" : "no");
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();

@@ -52,8 +52,8 @@ bool_t check_files_in_path(rpl_Session* session, const char* file_path) {
     int len = snprintf(candidate, sizeof(candidate), "%s/%s%s", session->input_file[i], file_path,
                        kFirstFileSuffix);
     if (len >= static_cast<int>(sizeof(candidate))) {
-      fprintf(stderr, "Dump set path longer than %d characters: %s/%s%s\n",
-              BRIX_NAME_BUF_SIZE - 1, session->input_file[i], file_path, kFirstFileSuffix);
+      fprintf(stderr, "Dump set path longer than %d characters: %s/%s%s\n", BRIX_NAME_BUF_SIZE - 1,
+              session->input_file[i], file_path, kFirstFileSuffix);
       ok = B_FALSE;
       break;
     }

@@ -2,11 +2,10 @@
 #include "brix_comp_encr.h"
 
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <cstring>
-
-#include <zlib.h>
 
 #include "checkpoint.h"
 #include "chunk_table.h"
@@ -76,7 +75,8 @@ bool_t is_encrypted(rpl_Session* session) {
       detection_failed = true;
       return B_FALSE;
     }
-    if (read_encryption_header(session) && memcmp(encr_header.identifier, EncryptionID, CONTAINER_ID_SIZE) == 0) {
+    if (read_encryption_header(session) &&
+        memcmp(encr_header.identifier, EncryptionID, CONTAINER_ID_SIZE) == 0) {
       return B_TRUE;  // positioned behind the header
     }
   }
@@ -151,8 +151,9 @@ bool_t refill_from_chunk(rpl_Session* session, int* error) {
   cp.chunk_index = chunk_index;
   src.blk_index = 0;
   if (len > CHUNK_READ_BUFFER_SIZE) {
-    fprintf(stderr, "Damaged dump file: a chunk of %u bytes is larger than the %d-byte chunk limit\n",
-            len, CHUNK_READ_BUFFER_SIZE);
+    fprintf(stderr,
+            "Damaged dump file: a chunk of %u bytes is larger than the %d-byte chunk limit\n", len,
+            CHUNK_READ_BUFFER_SIZE);
     *error = 1;
     return B_FALSE;
   }

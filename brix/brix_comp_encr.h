@@ -71,10 +71,10 @@ static_assert(offsetof(encr_header_type, spares) == 413, "");
 // One chunk header of the chunk table at the end of a container.
 struct chunk_header_type {
   uint32 version;
-  uint32 num_chunks;  // used entries of chunk_sizes, at most 2048
-  uint32 chunk_size;  // largest chunk before compression: 65536
+  uint32 num_chunks;                        // used entries of chunk_sizes, at most 2048
+  uint32 chunk_size;                        // largest chunk before compression: 65536
   uint32 chunk_sizes[CHUNK_TABLE_ENTRIES];  // stored size of each chunk
-  uint8 last;         // 1 in the last chunk header of the table
+  uint8 last;                               // 1 in the last chunk header of the table
   char spares[24];
   uint8 pad[3];
 };

@@ -77,8 +77,9 @@ bool run_transfer(rpl_Session* session) {
          status_command_name(session));
   if (!send_rpl_stream(session)) return false;
   if (session->cur_hdr != LR_HDR_END_OF_STREAM) {
-    printf("Transfer completed without end stream header. Aborting transfer. (Missing input "
-           "files?)\n");
+    printf(
+        "Transfer completed without end stream header. Aborting transfer. (Missing input "
+        "files?)\n");
     return false;
   }
   if (!rpl_get_ack(session)) return false;

@@ -33,8 +33,8 @@ const mode_t kCheckpointMode = 0777;  // narrowed by the umask
 // "<first prefix>-checkpoint-writer.<point>"; false (with a message) when the
 // name does not fit its buffer.
 bool format_checkpoint_name(char* name, const rpl_Session* session, int32 point) {
-  int len = snprintf(name, BRIX_NAME_BUF_SIZE, "%s-checkpoint-writer.%d", session->input_file[0],
-                     point);
+  int len =
+      snprintf(name, BRIX_NAME_BUF_SIZE, "%s-checkpoint-writer.%d", session->input_file[0], point);
   if (len < BRIX_NAME_BUF_SIZE) return true;
   fprintf(stderr, "Checkpoint file name longer than %d characters: %s-checkpoint-writer.%d\n",
           BRIX_NAME_BUF_SIZE - 1, session->input_file[0], point);
@@ -245,7 +245,8 @@ bool_t checkpoint_record_loaded() { return record_loaded ? B_TRUE : B_FALSE; }
 bool_t delete_checkpoint_file(rpl_Session* session) {
   char name[BRIX_NAME_BUF_SIZE];
   for (uint32 k = 0; k < CHECKPOINT_FILES_KEPT; k++) {
-    if (format_checkpoint_name(name, session, static_cast<int32>(session->restart_checkpoint - k))) {
+    if (format_checkpoint_name(name, session,
+                               static_cast<int32>(session->restart_checkpoint - k))) {
       remove(name);
     }
   }
@@ -255,5 +256,5 @@ bool_t delete_checkpoint_file(rpl_Session* session) {
 bool_t reposition_to_checkpoint(rpl_Session* session) {
   bool container = session->compressed || session->encrypted;
   return (container ? reposition_container(session) : reposition_plain_file(session)) ? B_TRUE
-                                                                                       : B_FALSE;
+                                                                                      : B_FALSE;
 }

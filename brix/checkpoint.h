@@ -32,13 +32,13 @@ struct check_point {
   uint32 qtree_root_inum;
   uint32 qtree_root_gen_num;
   uint32 qtree_root_fsid;
-  int batch_index;   // prefix index of the file being read
+  int batch_index;  // prefix index of the file being read
   int data_stage;
-  int64_a4 blk_num;  // block count reported on a restart
-  int file_num;      // file number within the batch
-  int offset;        // byte offset where reading resumes
-  int file_del;      // checkpoint files existing after this one was made (1-10)
-  int chunk_index;   // container: chunk within its chunk header
+  int64_a4 blk_num;        // block count reported on a restart
+  int file_num;            // file number within the batch
+  int offset;              // byte offset where reading resumes
+  int file_del;            // checkpoint files existing after this one was made (1-10)
+  int chunk_index;         // container: chunk within its chunk header
   int chunk_header_count;  // container: chunk header within the table
   uint32 chunk_len;        // container: stored size of the chunk read last
   fcrypt_ctx zcx;          // container: decryption context at the resume point

@@ -117,13 +117,27 @@ bool_t parse_args(int argc, char** argv, rpl_Session* session) {
   int opt;
   while ((opt = getopt(argc, argv, BRIX_OPTION_STRING)) != -1) {
     switch (opt) {
-      case 'h': apprestore = B_TRUE; break;
-      case 'a': session->debug = B_TRUE; break;
-      case 'i': session->inflate = B_TRUE; break;
-      case 'O': session->hbak = B_FALSE; break;
-      case 'L': session->worm = B_TRUE; break;
-      case 'W': session->whole_volume = B_TRUE; break;
-      case 'P': session->pause = B_TRUE; break;
+      case 'h':
+        apprestore = B_TRUE;
+        break;
+      case 'a':
+        session->debug = B_TRUE;
+        break;
+      case 'i':
+        session->inflate = B_TRUE;
+        break;
+      case 'O':
+        session->hbak = B_FALSE;
+        break;
+      case 'L':
+        session->worm = B_TRUE;
+        break;
+      case 'W':
+        session->whole_volume = B_TRUE;
+        break;
+      case 'P':
+        session->pause = B_TRUE;
+        break;
       case 'A':
         fprintf(stderr, "app transfer is allowed from windows machine only\n");
         option_error = true;
@@ -131,14 +145,16 @@ bool_t parse_args(int argc, char** argv, rpl_Session* session) {
       case 'p':
         if (!parse_protocol(optarg, session)) option_error = true;
         break;
-      case 'E': copy_password(optarg, session); break;
+      case 'E':
+        copy_password(optarg, session);
+        break;
       case 'Q':
         if (!parse_zrb_version(optarg, session)) option_error = true;
         break;
       case 'v':
         session->verbose = B_TRUE;
         return B_TRUE;  // later options are not parsed and no path is needed
-      default:  // getopt has reported the unknown option or missing argument
+      default:          // getopt has reported the unknown option or missing argument
         option_error = true;
         break;
     }

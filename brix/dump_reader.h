@@ -19,11 +19,11 @@ enum { DUMP_PREFIX_MAX = BRIX_NAME_BUF_SIZE - 1 - 12 };  // "." and up to 11 dig
 // Block source state, one per process, kept between calls.
 struct block_source_state {
   alignas(16) unsigned char buffer[DUMP_STAGING_SIZE];
-  int blk_cnt;         // staged blocks not yet delivered; 0 = the next call refills
-  int blk_index;       // index of the next staged block to deliver
-  int prev_blk_index;  // after a delivery: blocks still staged behind it
-  bool_t writer;       // a reposition to the checkpoint is pending
-  int64 refill_offset; // file offset of the first staged byte (plain files)
+  int blk_cnt;          // staged blocks not yet delivered; 0 = the next call refills
+  int blk_index;        // index of the next staged block to deliver
+  int prev_blk_index;   // after a delivery: blocks still staged behind it
+  bool_t writer;        // a reposition to the checkpoint is pending
+  int64 refill_offset;  // file offset of the first staged byte (plain files)
 };
 extern block_source_state block_source;
 

@@ -4,10 +4,11 @@
 
 #include <cstdio>
 
-
 namespace {
 
-bool is_standalone(int32 type) { return type >= LR_HDR_START_STREAM && type <= LR_HDR_DISCARD_DATA; }
+bool is_standalone(int32 type) {
+  return type >= LR_HDR_START_STREAM && type <= LR_HDR_DISCARD_DATA;
+}
 bool has_data_blocks(int32 type) { return type == LR_HDR_FILE || type == LR_HDR_EXT_ATTR; }
 bool is_valid_type(int32 type) { return is_standalone(type) || has_data_blocks(type); }
 
@@ -24,14 +25,18 @@ bool stage_admits(int stage, int32 type) {
   }
 }
 
-bool is_tree_phase_type(uint32 f) { return f == FILE_TYPE_DIRECTORY || f == FILE_TYPE_NTSTREAM_DIR; }
+bool is_tree_phase_type(uint32 f) {
+  return f == FILE_TYPE_DIRECTORY || f == FILE_TYPE_NTSTREAM_DIR;
+}
 bool is_file_phase_type(uint32 f) {
   return f == FILE_TYPE_REGULAR || f == FILE_TYPE_NTSTREAM || f == FILE_TYPE_VDISK;
 }
 
 }  // namespace
 
-bool check_hdr_is_expected(const rpl_Session* session) { return session->data_blks_til_header == 0; }
+bool check_hdr_is_expected(const rpl_Session* session) {
+  return session->data_blks_til_header == 0;
+}
 
 bool_t check_hdr_type(rpl_Session* session, const lr_hdr_info* hdr) {
   int32 type = hdr->h_hdr_type;
@@ -78,8 +83,7 @@ bool_t check_following_blks(rpl_Session* session, const lr_hdr_info* hdr) {
   int32 type = hdr->h_hdr_type;
   uint32 following = hdr->h_blks_until_hdr;
   if (!has_data_blocks(type) && following != 0) {
-    fprintf(stderr,
-            "brix_reader: invalid number of following blocks for standalone header: %d\n",
+    fprintf(stderr, "brix_reader: invalid number of following blocks for standalone header: %d\n",
             static_cast<int>(following));
     return B_FALSE;
   }

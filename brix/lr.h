@@ -15,18 +15,18 @@
 // Constants of the format
 
 enum : uint32_t {
-  LR_BLOCK_SIZE = 4096,          // every stream block, header or data
-  LR_HDR_MAGIC = 0x000134FD,     // first word of every header block
+  LR_BLOCK_SIZE = 4096,       // every stream block, header or data
+  LR_HDR_MAGIC = 0x000134FD,  // first word of every header block
   LR_DIR_ENTRY_MAGIC = 0x74257691,
-  LR_MAX_FOLLOWING_BLKS = 512,   // data blocks after one FILE/EXT_ATTR header
-  LR_MAX_HOLE_ENTRIES = 512,     // bytes of h_holes
-  LR_MAX_LIST_ENTRIES = 256,     // DELETED_FILE / STRMDIR_RELATIONSHIP lists
+  LR_MAX_FOLLOWING_BLKS = 512,  // data blocks after one FILE/EXT_ATTR header
+  LR_MAX_HOLE_ENTRIES = 512,    // bytes of h_holes
+  LR_MAX_LIST_ENTRIES = 256,    // DELETED_FILE / STRMDIR_RELATIONSHIP lists
   LR_HDR_INFO_AREA_SIZE = 1024,
   LR_HDR_DATA_AREA_SIZE = 2048,
-  LR_HDR_DATA_OFFSET = 1024,     // block offset of u_lr_hdr_data
+  LR_HDR_DATA_OFFSET = 1024,  // block offset of u_lr_hdr_data
   LR_HDR_SPARES_SIZE = 1024,
-  LR_NEG_REPLY_SIZE = 1380,      // the refusal record is sent at this size
-  LR_NEG_BLKS_DONE_OFFSET = 2384 // block offset of ndr_blks_done in the start header
+  LR_NEG_REPLY_SIZE = 1380,       // the refusal record is sent at this size
+  LR_NEG_BLKS_DONE_OFFSET = 2384  // block offset of ndr_blks_done in the start header
 };
 
 // Values of h_hdr_type.
@@ -408,10 +408,10 @@ struct lr_hdr {
     char padding[LR_HDR_INFO_AREA_SIZE];
   } u_lr_hdr_info;
   union {
-    lr_neg_data_reply d_neg;                                // START_STREAM
-    lr_ntstream_map d_ntstream_maps[LR_MAX_LIST_ENTRIES];   // STRMDIR_RELATIONSHIP
-    lr_deleted_file d_deleted_files[LR_MAX_LIST_ENTRIES];   // DELETED_FILE
-    uint32 d_blknos[LR_MAX_FOLLOWING_BLKS];                 // MID_STREAM, FILE
+    lr_neg_data_reply d_neg;                               // START_STREAM
+    lr_ntstream_map d_ntstream_maps[LR_MAX_LIST_ENTRIES];  // STRMDIR_RELATIONSHIP
+    lr_deleted_file d_deleted_files[LR_MAX_LIST_ENTRIES];  // DELETED_FILE
+    uint32 d_blknos[LR_MAX_FOLLOWING_BLKS];                // MID_STREAM, FILE
     char padding[LR_HDR_DATA_AREA_SIZE];
   } u_lr_hdr_data;
   char spares[LR_HDR_SPARES_SIZE];  // alternate data stream name of an EXT_ATTR header

@@ -107,9 +107,11 @@ const char* rpl_neg_strerror(int code) {
 void xdr_neg_request(lr_neg_data_request* in, lr_neg_data_request* out) {
   if (out != in) memcpy(out, in, sizeof(*out));
   swap_words(&out->base_snap_id, (offsetof(lr_neg_data_request, named_snapshot) -
-                                  offsetof(lr_neg_data_request, base_snap_id)) / 4);
-  swap_words(&out->dst_root_inum, (offsetof(lr_neg_data_request, spares) -
-                                   offsetof(lr_neg_data_request, dst_root_inum)) / 4);
+                                  offsetof(lr_neg_data_request, base_snap_id)) /
+                                     4);
+  swap_words(
+      &out->dst_root_inum,
+      (offsetof(lr_neg_data_request, spares) - offsetof(lr_neg_data_request, dst_root_inum)) / 4);
 }
 
 void xdr_neg_reply(lr_neg_data_reply* in, lr_neg_data_reply* out) {
@@ -134,8 +136,8 @@ bool_t negotiate_dst_version(rpl_Session* session) {
   }
   uint32 lowest = version_low(word), highest = version_high(word);
   if (lowest > highest) {
-    fprintf(stderr, "Invalid version range from destination: lowest %u above highest %u\n",
-            lowest, highest);
+    fprintf(stderr, "Invalid version range from destination: lowest %u above highest %u\n", lowest,
+            highest);
     return B_FALSE;
   }
   uint32 answer = (session->current_version >= lowest && session->current_version <= highest)
@@ -165,8 +167,8 @@ bool_t get_command(rpl_Session* session) {
 
 bool_t rpl_verify_req(rpl_Session* session) {
   lr_neg_data_request* request = reinterpret_cast<lr_neg_data_request*>(session->in_buf);
-  const char* end = static_cast<const char*>(
-      memchr(request->src_path, '\0', sizeof(request->src_path)));
+  const char* end =
+      static_cast<const char*>(memchr(request->src_path, '\0', sizeof(request->src_path)));
   if (end == nullptr) {
     fprintf(stderr, "The source path of the request is not terminated\n");
     return B_FALSE;

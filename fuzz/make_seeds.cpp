@@ -35,7 +35,8 @@ void seed(const std::string& target, const std::string& name, const std::string&
 
 std::string bytes_of(const kit::Stream& stream) {
   std::string all;
-  for (const kit::Block& b : stream) all.append(reinterpret_cast<const char*>(b.bytes), LR_BLOCK_SIZE);
+  for (const kit::Block& b : stream)
+    all.append(reinterpret_cast<const char*>(b.bytes), LR_BLOCK_SIZE);
   return all;
 }
 
@@ -78,8 +79,8 @@ std::string dump_file(const kit::Stream& stream, DumpFormat format, int mode,
 void dump_file_seeds() {
   const kit::Stream minimal = kit::minimal_stream();
   seed("dump_file", "plain", bytes_of(minimal));
-  seed("dump_file", "plain-partial-tail", bytes_of(kit::Stream(minimal.begin(), minimal.begin() + 2)) +
-                                              std::string(100, 'x'));
+  seed("dump_file", "plain-partial-tail",
+       bytes_of(kit::Stream(minimal.begin(), minimal.begin() + 2)) + std::string(100, 'x'));
   seed("dump_file", "compressed", dump_file(minimal, DumpFormat::compressed, 1, 2));
   for (int mode = 1; mode <= 3; mode++) {
     const std::string m = std::to_string(mode);
@@ -121,8 +122,9 @@ void stream_seeds() {
       {"inflating-restore", inflating_restore, small_stream(6, true)},
   };
   for (const Case& c : cases) {
-    seed("stream", c.name, std::string(1, static_cast<char>(fuzz::encode_stream_options(c.options))) +
-                               bytes_of(c.stream));
+    seed("stream", c.name,
+         std::string(1, static_cast<char>(fuzz::encode_stream_options(c.options))) +
+             bytes_of(c.stream));
   }
 }
 
@@ -170,16 +172,17 @@ void negotiation_seeds() {
       {"restore-refused", restore, conversation(kVersion4, RPLCMD_ACRESTORE, path, 0, 9, 1)},
       {"versions-1-to-3", plain, conversation(0x00010003, RPLCMD_ACQTREE, path, 0, 0, 1)},
       {"canceled", plain, u32(0)},
-      {"child-plain", child, conversation(kVersion4, RPLCMD_ACQTREE, "/vol/app/plain.mdf", 0, 0, 1)},
+      {"child-plain", child,
+       conversation(kVersion4, RPLCMD_ACQTREE, "/vol/app/plain.mdf", 0, 0, 1)},
       {"child-sealed", child, conversation(kVersion4, RPLCMD_ACQTREE, "/vol/app/sealed", 0, 0, 1)},
   };
   for (fuzz::FixedSet which : {fuzz::FixedSet::plain, fuzz::FixedSet::sealed}) {
     fuzz::NegotiationOptions options;
     options.set = which;
     for (const fuzz::FixedCheckpoint& c : fuzz::fixed_set_checkpoints(which)) {
-      cases.push_back({std::string("restart-") + fuzz::fixed_set_name(which) + "-" +
-                           std::to_string(c.point),
-                       options, conversation(kVersion4, RPLCMD_ACQTREE, path, c.point, 0, 1)});
+      cases.push_back(
+          {std::string("restart-") + fuzz::fixed_set_name(which) + "-" + std::to_string(c.point),
+           options, conversation(kVersion4, RPLCMD_ACQTREE, path, c.point, 0, 1)});
     }
   }
   for (const Case& c : cases) {

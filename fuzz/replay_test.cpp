@@ -56,7 +56,8 @@ TEST(FUZZ_REPLAY_SUITE, EveryCorpusInputRunsCleanly) {
 }
 
 TEST(FUZZ_REPLAY_SUITE, EveryInputThatOnceFailedRunsCleanly) {
-  if (replay(fs::path(FUZZ_TARGET_DIR) / "regressions") == 0) GTEST_SKIP() << "no regression inputs";
+  if (replay(fs::path(FUZZ_TARGET_DIR) / "regressions") == 0)
+    GTEST_SKIP() << "no regression inputs";
 }
 
 }  // namespace

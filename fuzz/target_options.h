@@ -17,9 +17,12 @@ enum : uint8_t { OPT_CMD_MASK = 3, OPT_NO_HBAK = 1 << 2, OPT_INFLATE = 1 << 3 };
 
 inline rpl_Command command_from_bits(uint8_t byte) {
   switch (byte & OPT_CMD_MASK) {
-    case 1: return RPLCMD_RCQTREE;
-    case 2: return RPLCMD_ACRESTORE;
-    default: return RPLCMD_ACQTREE;
+    case 1:
+      return RPLCMD_RCQTREE;
+    case 2:
+      return RPLCMD_ACRESTORE;
+    default:
+      return RPLCMD_ACQTREE;
   }
 }
 

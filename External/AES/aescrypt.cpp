@@ -15,16 +15,16 @@ bool hardware_in_use = hardware_available;
 
 // One round: SubBytes, ShiftRows and MixColumns through a table, then
 // AddRoundKey. Output column c takes row r from input column c + r.
-#define AES_ROUND(tab, k, y0, y1, y2, y3, x0, x1, x2, x3)                                   \
-  do {                                                                                     \
-    y0 = tab[0][x0 & 0xff] ^ tab[1][(x1 >> 8) & 0xff] ^ tab[2][(x2 >> 16) & 0xff] ^        \
-         tab[3][x3 >> 24] ^ (k)[0];                                                        \
-    y1 = tab[0][x1 & 0xff] ^ tab[1][(x2 >> 8) & 0xff] ^ tab[2][(x3 >> 16) & 0xff] ^        \
-         tab[3][x0 >> 24] ^ (k)[1];                                                        \
-    y2 = tab[0][x2 & 0xff] ^ tab[1][(x3 >> 8) & 0xff] ^ tab[2][(x0 >> 16) & 0xff] ^        \
-         tab[3][x1 >> 24] ^ (k)[2];                                                        \
-    y3 = tab[0][x3 & 0xff] ^ tab[1][(x0 >> 8) & 0xff] ^ tab[2][(x1 >> 16) & 0xff] ^        \
-         tab[3][x2 >> 24] ^ (k)[3];                                                        \
+#define AES_ROUND(tab, k, y0, y1, y2, y3, x0, x1, x2, x3)                           \
+  do {                                                                              \
+    y0 = tab[0][x0 & 0xff] ^ tab[1][(x1 >> 8) & 0xff] ^ tab[2][(x2 >> 16) & 0xff] ^ \
+         tab[3][x3 >> 24] ^ (k)[0];                                                 \
+    y1 = tab[0][x1 & 0xff] ^ tab[1][(x2 >> 8) & 0xff] ^ tab[2][(x3 >> 16) & 0xff] ^ \
+         tab[3][x0 >> 24] ^ (k)[1];                                                 \
+    y2 = tab[0][x2 & 0xff] ^ tab[1][(x3 >> 8) & 0xff] ^ tab[2][(x0 >> 16) & 0xff] ^ \
+         tab[3][x1 >> 24] ^ (k)[2];                                                 \
+    y3 = tab[0][x3 & 0xff] ^ tab[1][(x0 >> 8) & 0xff] ^ tab[2][(x1 >> 16) & 0xff] ^ \
+         tab[3][x2 >> 24] ^ (k)[3];                                                 \
   } while (0)
 
 void encrypt_block_tables(const unsigned char* in, unsigned char* out, const aes_ctx* cx) {
@@ -52,8 +52,9 @@ void encrypt_block_tables(const unsigned char* in, unsigned char* out, const aes
 
 #undef AES_ROUND
 
-void ctr_xor_blocks_tables(const aes_ctx* cx, unsigned char ctr[AES_BLOCK_SIZE], unsigned char* data,
-                           size_t n_blocks, unsigned char last_key_stream[AES_BLOCK_SIZE]) {
+void ctr_xor_blocks_tables(const aes_ctx* cx, unsigned char ctr[AES_BLOCK_SIZE],
+                           unsigned char* data, size_t n_blocks,
+                           unsigned char last_key_stream[AES_BLOCK_SIZE]) {
   uint64_t count = aes_load_le64(ctr);
   unsigned char key_stream[AES_BLOCK_SIZE];
   for (; n_blocks; --n_blocks, data += AES_BLOCK_SIZE) {

@@ -50,9 +50,15 @@ aes_fret aes_set_encrypt_key(const unsigned char* in_key, unsigned int klen, aes
     return 0;
   }
   switch (key_words) {
-    case 4: expand_key<4>(in_key, cx->k_sch); break;
-    case 6: expand_key<6>(in_key, cx->k_sch); break;
-    default: expand_key<8>(in_key, cx->k_sch); break;
+    case 4:
+      expand_key<4>(in_key, cx->k_sch);
+      break;
+    case 6:
+      expand_key<6>(in_key, cx->k_sch);
+      break;
+    default:
+      expand_key<8>(in_key, cx->k_sch);
+      break;
   }
   cx->n_rnd = key_words + 6;
   cx->n_blk = AES_SCHEDULE_READY;

@@ -47,8 +47,8 @@ constexpr aes_tables make_tables() {
   for (unsigned x = 0; x < 256; ++x) {
     const uint8_t s = sbox(static_cast<uint8_t>(x));
     // MixColumns column of a byte in row 0: {02}s, s, s, {03}s.
-    const aes_32t mixed = aes_32t{xtime(s)} | aes_32t{s} << 8 | aes_32t{s} << 16 |
-                          aes_32t{gf_mul(s, 3)} << 24;
+    const aes_32t mixed =
+        aes_32t{xtime(s)} | aes_32t{s} << 8 | aes_32t{s} << 16 | aes_32t{gf_mul(s, 3)} << 24;
     for (unsigned row = 0; row < 4; ++row) {
       t.t_fn[row][x] = rotl32(mixed, 8 * row);
       t.t_fl[row][x] = aes_32t{s} << (8 * row);

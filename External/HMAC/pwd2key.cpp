@@ -44,7 +44,8 @@ void finish_prf(sha512_ctx* running, const sha512_ctx& outer, unsigned char out[
 }  // namespace
 
 void derive_key(const unsigned char* pwd, unsigned int pwd_len, const unsigned char* salt,
-                unsigned int salt_len, unsigned int iter, unsigned char* key, unsigned int key_len) {
+                unsigned int salt_len, unsigned int iter, unsigned char* key,
+                unsigned int key_len) {
   keyed_prf prf;
   key_prf(pwd, pwd_len, &prf);
   hmac_ctx salted = prf.inner;  // P keyed, S absorbed

@@ -69,9 +69,8 @@ void store_be64(uint64_t w, unsigned char* p) {
 
 // Message schedule in a rolling window of 16 words: W[t] replaces W[t - 16].
 #define W_LOAD(t) (w[t] = load_be64(block + 8 * (t)))
-#define W_NEXT(t)                                                                \
-  (w[(t) & 15] += SMALL_SIGMA1(w[((t) - 2) & 15]) + w[((t) - 7) & 15] +          \
-                  SMALL_SIGMA0(w[((t) - 15) & 15]))
+#define W_NEXT(t) \
+  (w[(t)&15] += SMALL_SIGMA1(w[((t)-2) & 15]) + w[((t)-7) & 15] + SMALL_SIGMA0(w[((t)-15) & 15]))
 
 // One round with the working variables renamed instead of moved: the roles
 // rotate by one each round and come back after eight.
@@ -82,14 +81,14 @@ void store_be64(uint64_t w, unsigned char* p) {
     h = t1 + BIG_SIGMA0(a) + MAJ(a, b, c);                                       \
   } while (0)
 
-#define EIGHT_ROUNDS(t, schedule)                        \
-  ROUND(a, b, c, d, e, f, g, h, (t) + 0, schedule);      \
-  ROUND(h, a, b, c, d, e, f, g, (t) + 1, schedule);      \
-  ROUND(g, h, a, b, c, d, e, f, (t) + 2, schedule);      \
-  ROUND(f, g, h, a, b, c, d, e, (t) + 3, schedule);      \
-  ROUND(e, f, g, h, a, b, c, d, (t) + 4, schedule);      \
-  ROUND(d, e, f, g, h, a, b, c, (t) + 5, schedule);      \
-  ROUND(c, d, e, f, g, h, a, b, (t) + 6, schedule);      \
+#define EIGHT_ROUNDS(t, schedule)                   \
+  ROUND(a, b, c, d, e, f, g, h, (t) + 0, schedule); \
+  ROUND(h, a, b, c, d, e, f, g, (t) + 1, schedule); \
+  ROUND(g, h, a, b, c, d, e, f, (t) + 2, schedule); \
+  ROUND(f, g, h, a, b, c, d, e, (t) + 3, schedule); \
+  ROUND(e, f, g, h, a, b, c, d, (t) + 4, schedule); \
+  ROUND(d, e, f, g, h, a, b, c, (t) + 5, schedule); \
+  ROUND(c, d, e, f, g, h, a, b, (t) + 6, schedule); \
   ROUND(b, c, d, e, f, g, h, a, (t) + 7, schedule)
 
 // Compresses n_blocks 128-byte blocks into the chaining value. Afterwards
@@ -97,7 +96,8 @@ void store_be64(uint64_t w, unsigned char* p) {
 // been gathered in wbuf and converted in place (the stored context keeps
 // that form; blocks may also come straight from the caller's data).
 // Inlined into each compiled variant below.
-__attribute__((always_inline)) inline void compress_blocks(sha512_ctx* ctx, const unsigned char* block,
+__attribute__((always_inline)) inline void compress_blocks(sha512_ctx* ctx,
+                                                           const unsigned char* block,
                                                            size_t n_blocks) {
   uint64_t a = ctx->hash[0], b = ctx->hash[1], c = ctx->hash[2], d = ctx->hash[3];
   uint64_t e = ctx->hash[4], f = ctx->hash[5], g = ctx->hash[6], h = ctx->hash[7];

@@ -5,11 +5,11 @@
 // the record is loaded, and the block source then repositions at its next
 // refill and delivers a few blocks. Whatever the record says, every block
 // delivered must be one that the set stores.
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-#include <unistd.h>
 
 #include "checkpoint.h"
 #include "dump_reader.h"

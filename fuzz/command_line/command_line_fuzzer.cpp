@@ -70,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fuzz::require(!f.s.pause || operands == 1, "-P was accepted with several paths");
     }
   } else {
-    fuzz::require(jumped == kPauseExitStatus, "parse_args ended the process with a status other than 1");
+    fuzz::require(jumped == kPauseExitStatus,
+                  "parse_args ended the process with a status other than 1");
     fuzz::require(f.s.pause == B_TRUE, "parse_args ended the process without -P");
   }
   fuzz::require(memchr(f.s.encr_passwd, '\0', sizeof(f.s.encr_passwd)) != nullptr,

@@ -24,9 +24,9 @@ struct Reading {
   bool prepared = false;
   bool compressed = false;
   bool encrypted = false;
-  std::string blocks;  // every block delivered, in order
-  int error = 0;       // the error word of the last read
-  bool closed = false; // the close (digest check) succeeded
+  std::string blocks;   // every block delivered, in order
+  int error = 0;        // the error word of the last read
+  bool closed = false;  // the close (digest check) succeeded
 };
 
 Reading read_as_the_driver_does(const std::string& prefix) {
@@ -66,14 +66,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
 
-  const kit::DecodedFile decoded =
-      kit::decode_dump_file(std::string(reinterpret_cast<const char*>(data), size), fuzz::kFuzzPassword);
+  const kit::DecodedFile decoded = kit::decode_dump_file(
+      std::string(reinterpret_cast<const char*>(data), size), fuzz::kFuzzPassword);
   if (decoded.error == kit::DecodeError::none && (decoded.compressed || decoded.encrypted)) {
     fuzz::require(r.compressed == decoded.compressed && r.encrypted == decoded.encrypted,
                   "the container kind differs from the independent decoder's");
     fuzz::require(r.prepared && r.error == 0 && r.closed,
                   "a container the independent decoder reads whole was refused");
-    fuzz::require(r.blocks == decoded.stream, "a container's blocks differ from the independent decoder's");
+    fuzz::require(r.blocks == decoded.stream,
+                  "a container's blocks differ from the independent decoder's");
   }
   return 0;
 }

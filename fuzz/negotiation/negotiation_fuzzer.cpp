@@ -53,7 +53,8 @@ class Peer {
     collector_ = std::thread([this] {
       char chunk[LR_BLOCK_SIZE];
       ssize_t n;
-      while ((n = read(destination_, chunk, sizeof(chunk))) > 0) heard_.append(chunk, static_cast<size_t>(n));
+      while ((n = read(destination_, chunk, sizeof(chunk))) > 0)
+        heard_.append(chunk, static_cast<size_t>(n));
     });
   }
   ~Peer() {
@@ -92,8 +93,10 @@ struct Negotiated {
 // stream, then perhaps the 4-byte acknowledgement echo.
 void check_heard(const std::string& heard, const Negotiated& n, bool acknowledged) {
   const size_t reply_at = 2 * kWordSize;
-  fuzz::require(heard.size() >= reply_at + LR_BLOCK_SIZE, "no reply after a successful negotiation");
-  std::string expected(reinterpret_cast<const char*>(fuzz::fixed_set_stream()[0].bytes), LR_BLOCK_SIZE);
+  fuzz::require(heard.size() >= reply_at + LR_BLOCK_SIZE,
+                "no reply after a successful negotiation");
+  std::string expected(reinterpret_cast<const char*>(fuzz::fixed_set_stream()[0].bytes),
+                       LR_BLOCK_SIZE);
   const uint64_t blks_done = marshal_uint8(n.blks_done);
   memcpy(&expected[LR_NEG_BLKS_DONE_OFFSET], &blks_done, sizeof(blks_done));
   fuzz::require(heard.compare(reply_at, LR_BLOCK_SIZE, expected) == 0,

@@ -1,17 +1,16 @@
 // Fuzz target: the send path over an arbitrary block sequence. The first
 // input byte chooses the mode (plain or inflating) and the transfer
-// (target_options.h); the rest is a one-file plain dump set. As after a negotiation, its first block goes
-// out as the reply when it is a header, then send_rpl_stream plays the rest
-// into an in-memory sink, checking headers (and writing checkpoints) on the
-// way. What was sent must be the stored blocks in order, plus only the
-// zero-filled blocks the inflating mode generates; every checkpoint file
-// written must name the header it was taken at.
+// (target_options.h); the rest is a one-file plain dump set. As after a negotiation, its first
+// block goes out as the reply when it is a header, then send_rpl_stream plays the rest into an
+// in-memory sink, checking headers (and writing checkpoints) on the way. What was sent must be the
+// stored blocks in order, plus only the zero-filled blocks the inflating mode generates; every
+// checkpoint file written must name the header it was taken at.
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
-
-#include <unistd.h>
 
 #include "checkpoint.h"
 #include "dump_reader.h"
@@ -62,8 +61,9 @@ void check_checkpoints(const uint8_t* stored, size_t stored_blocks) {
     fuzz::require(record.h_magic == CHECKPOINT_MAGIC && record.restart_sync_point == file.point,
                   "a checkpoint record does not carry its magic and its point");
     const size_t at = static_cast<size_t>(record.offset);
-    fuzz::require(record.offset >= 0 && at % LR_BLOCK_SIZE == 0 && at / LR_BLOCK_SIZE < stored_blocks,
-                  "a checkpoint record does not name a stored block");
+    fuzz::require(
+        record.offset >= 0 && at % LR_BLOCK_SIZE == 0 && at / LR_BLOCK_SIZE < stored_blocks,
+        "a checkpoint record does not name a stored block");
     kit::Block header;  // aligned, unlike the input bytes behind the options byte
     memcpy(header.bytes, stored + at, LR_BLOCK_SIZE);
     fuzz::require(kit::is_header(header) && kit::sync_num(header) == file.point,

@@ -1,10 +1,11 @@
 // AES block encryption and key expansion against FIPS-197 and OpenSSL, on
 // the table path and on the AES instructions.
+#include "aes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "aes.h"
 #include "aes_internal.h"
 #include "crypto_test_support.h"
 
@@ -55,7 +56,8 @@ TEST_P(AesBlock, MatchesReferenceForRandomKeysAndBlocks) {
       const aes_ctx cx = schedule_for(key);
       bytes ours;
       for (size_t at = 0; at < blocks.size(); at += AES_BLOCK_SIZE) {
-        const bytes out = encrypt_block(cx, bytes(blocks.begin() + at, blocks.begin() + at + AES_BLOCK_SIZE));
+        const bytes out =
+            encrypt_block(cx, bytes(blocks.begin() + at, blocks.begin() + at + AES_BLOCK_SIZE));
         ours.insert(ours.end(), out.begin(), out.end());
       }
       ASSERT_EQ(reference_aes_ecb(key, blocks), ours) << "key length " << key_len;
@@ -116,7 +118,8 @@ TEST(AesKey, BitAndByteLengthsBuildTheSameSchedule) {
 
 TEST(AesKey, UnsupportedLengthsAreRefusedAndLeaveNoUsableSchedule) {
   const bytes key(64, 0x11);
-  for (unsigned klen : {0u, 8u, 15u, 17u, 20u, 33u, 40u, 48u, 64u, 100u, 127u, 129u, 160u, 320u, 512u}) {
+  for (unsigned klen :
+       {0u, 8u, 15u, 17u, 20u, 33u, 40u, 48u, 64u, 100u, 127u, 129u, 160u, 320u, 512u}) {
     aes_ctx cx = schedule_for(bytes(16, 0x22));  // a usable schedule beforehand
     EXPECT_EQ(0u, aes_set_encrypt_key(key.data(), klen, &cx)) << klen;
     EXPECT_EQ(0u, cx.n_rnd) << klen;

@@ -37,7 +37,8 @@ std::vector<size_t> random_split(std::mt19937& rng, size_t n) {
 bytes reference_sha512(const bytes& message) {
   bytes digest(EVP_MAX_MD_SIZE);
   unsigned int len = 0;
-  EXPECT_EQ(1, EVP_Digest(message.data(), message.size(), digest.data(), &len, EVP_sha512(), nullptr));
+  EXPECT_EQ(1,
+            EVP_Digest(message.data(), message.size(), digest.data(), &len, EVP_sha512(), nullptr));
   digest.resize(len);
   return digest;
 }
@@ -46,8 +47,9 @@ bytes reference_hmac_sha512(const bytes& key, const bytes& message) {
   static const unsigned char no_key = 0;
   bytes mac(EVP_MAX_MD_SIZE);
   unsigned int len = 0;
-  EXPECT_NE(nullptr, HMAC(EVP_sha512(), key.empty() ? &no_key : key.data(), static_cast<int>(key.size()),
-                          message.data(), message.size(), mac.data(), &len));
+  EXPECT_NE(nullptr,
+            HMAC(EVP_sha512(), key.empty() ? &no_key : key.data(), static_cast<int>(key.size()),
+                 message.data(), message.size(), mac.data(), &len));
   mac.resize(len);
   return mac;
 }
@@ -61,7 +63,8 @@ bytes reference_aes_ecb(const bytes& key, const bytes& blocks) {
   int len = 0;
   EXPECT_EQ(1, EVP_EncryptInit_ex(ctx, cipher, nullptr, key.data(), nullptr));
   EVP_CIPHER_CTX_set_padding(ctx, 0);
-  EXPECT_EQ(1, EVP_EncryptUpdate(ctx, out.data(), &len, blocks.data(), static_cast<int>(blocks.size())));
+  EXPECT_EQ(
+      1, EVP_EncryptUpdate(ctx, out.data(), &len, blocks.data(), static_cast<int>(blocks.size())));
   EXPECT_EQ(blocks.size(), static_cast<size_t>(len));
   EVP_CIPHER_CTX_free(ctx);
   return out;

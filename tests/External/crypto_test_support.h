@@ -36,8 +36,8 @@ class AesPathTest : public ::testing::TestWithParam<AesPath> {
 
 std::string aes_path_name(const ::testing::TestParamInfo<AesPath>& info);
 
-#define INSTANTIATE_FOR_BOTH_AES_PATHS(suite)                                                    \
-  INSTANTIATE_TEST_SUITE_P(Paths, suite,                                                         \
-                           ::testing::Values(AesPath::kTables, AesPath::kInstructions), aes_path_name)
+#define INSTANTIATE_FOR_BOTH_AES_PATHS(suite) \
+  INSTANTIATE_TEST_SUITE_P(                   \
+      Paths, suite, ::testing::Values(AesPath::kTables, AesPath::kInstructions), aes_path_name)
 
 #endif  // TESTS_EXTERNAL_CRYPTO_TEST_SUPPORT_H

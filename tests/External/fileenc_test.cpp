@@ -2,6 +2,8 @@
 // key stream against OpenSSL AES-ECB of the expected counter blocks, the MAC
 // over the ciphertext, any split of the data, and stored contexts that
 // continue where they stood, on both AES paths.
+#include "fileenc.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,7 +11,6 @@
 
 #include "aes_internal.h"
 #include "crypto_test_support.h"
-#include "fileenc.h"
 #include "fileenc_internal.h"
 #include "pbkdf2_vectors.h"
 
@@ -58,8 +59,8 @@ TEST(FcryptInit, DerivesHashlibKeysAndVerifierForEachMode) {
     fcrypt_ctx cx;
     memset(&cx, 0xcc, sizeof cx);
     unsigned char verifier[PWD_VER_LENGTH];
-    ASSERT_EQ(0, fcrypt_init(v.mode, reinterpret_cast<const unsigned char*>(v.password), v.password_len,
-                             fcrypt_salt, verifier, &cx));
+    ASSERT_EQ(0, fcrypt_init(v.mode, reinterpret_cast<const unsigned char*>(v.password),
+                             v.password_len, fcrypt_salt, verifier, &cx));
     SCOPED_TRACE(std::string("mode ") + std::to_string(v.mode) + ", password " + v.password);
     EXPECT_EQ(from_hex(v.verifier), bytes(verifier, verifier + PWD_VER_LENGTH));
 
@@ -90,8 +91,9 @@ TEST(FcryptInit, RefusesLongPasswordsFirstThenBadModesAndLeavesTheContext) {
     unsigned pwd_len;
     int result;
   } cases[] = {
-      {1, 65, PASSWORD_TOO_LONG}, {3, 1000, PASSWORD_TOO_LONG}, {9, 65, PASSWORD_TOO_LONG},
-      {0, 64, BAD_MODE},          {4, 10, BAD_MODE},            {-1, 10, BAD_MODE},
+      {1, 65, PASSWORD_TOO_LONG}, {3, 1000, PASSWORD_TOO_LONG},
+      {9, 65, PASSWORD_TOO_LONG}, {0, 64, BAD_MODE},
+      {4, 10, BAD_MODE},          {-1, 10, BAD_MODE},
       {5, 0, BAD_MODE},
   };
   for (const auto& c : cases) {
@@ -128,7 +130,8 @@ TEST_P(FcryptStream, KeyStreamIsAesOfTheLittleEndianCounterFromOne) {
     const bytes expected =
         reference_aes_ecb(from_hex(vector_for_mode(mode).aes_key), counter_blocks(1, n_blocks + 1));
     auto block = [&](size_t n) {  // key-stream block n, counting from 1
-      return bytes(expected.begin() + (n - 1) * AES_BLOCK_SIZE, expected.begin() + n * AES_BLOCK_SIZE);
+      return bytes(expected.begin() + (n - 1) * AES_BLOCK_SIZE,
+                   expected.begin() + n * AES_BLOCK_SIZE);
     };
     fcrypt_ctx cx = init_for_mode(mode);
     bytes key_stream(n_blocks * AES_BLOCK_SIZE + tail, 0);
@@ -140,7 +143,8 @@ TEST_P(FcryptStream, KeyStreamIsAesOfTheLittleEndianCounterFromOne) {
     EXPECT_EQ(unsigned{AES_BLOCK_SIZE}, cx.encr_pos);
     encr_data(key_stream.data() + 32, 7, &cx);
     encr_data(key_stream.data() + 39, static_cast<unsigned>(key_stream.size() - 39), &cx);
-    EXPECT_EQ(bytes(expected.begin(), expected.begin() + key_stream.size()), key_stream) << "mode " << mode;
+    EXPECT_EQ(bytes(expected.begin(), expected.begin() + key_stream.size()), key_stream)
+        << "mode " << mode;
     EXPECT_EQ(counter_blocks(n_blocks + 1, 1), bytes(cx.nonce, cx.nonce + AES_BLOCK_SIZE));
     EXPECT_EQ(block(n_blocks + 1), bytes(cx.encr_bfr, cx.encr_bfr + AES_BLOCK_SIZE));
     EXPECT_EQ(tail, cx.encr_pos);

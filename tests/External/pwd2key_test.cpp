@@ -1,10 +1,11 @@
 // PBKDF2-HMAC-SHA-512 against vectors computed by Python's hashlib
 // (make_vectors.py).
+#include "pwd2key.h"
+
 #include <gtest/gtest.h>
 
 #include "crypto_test_support.h"
 #include "pbkdf2_vectors.h"
-#include "pwd2key.h"
 
 namespace {
 

@@ -1,10 +1,11 @@
 // SHA-512 against FIPS 180-2 appendix C and OpenSSL, whole and in pieces.
+#include "sha2.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "crypto_test_support.h"
-#include "sha2.h"
 #include "sha2_internal.h"
 
 namespace {
@@ -21,7 +22,8 @@ class Sha512 : public ::testing::TestWithParam<Compression> {
   void TearDown() override { sha512_use_bmi2(true); }
 };
 
-INSTANTIATE_TEST_SUITE_P(Variants, Sha512, ::testing::Values(Compression::kGeneric, Compression::kBmi2),
+INSTANTIATE_TEST_SUITE_P(Variants, Sha512,
+                         ::testing::Values(Compression::kGeneric, Compression::kBmi2),
                          [](const ::testing::TestParamInfo<Compression>& info) {
                            return info.param == Compression::kGeneric ? "Generic" : "Bmi2";
                          });
@@ -46,7 +48,8 @@ bytes sha512_pieces(const bytes& message, const std::vector<size_t>& pieces) {
 bytes sha512_once(const bytes& message) { return sha512_pieces(message, {message.size()}); }
 
 const char kTwoBlockMessage[] =
-    "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrs"
+    "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopq"
+    "rs"
     "mnopqrstnopqrstu";
 
 // 112 bytes leave no room for the length field after the 0x80 byte, so the
@@ -57,16 +60,20 @@ TEST_P(Sha512, DigestsTheStandardsExampleMessages) {
     const char* digest;
   } cases[] = {
       {from_text("abc", 3),
-       "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a2192992a274fc1a836ba3c23a3feebbd"
+       "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a2192992a274fc1a836ba3c23a3f"
+       "eebbd"
        "454d4423643ce80e2a9ac94fa54ca49f"},
       {from_text(kTwoBlockMessage, 112),
-       "8e959b75dae313da8cf4f72814fc143f8f7779c6eb9f7fa17299aeadb6889018501d289e4900f7e4331b99dec4b5433a"
+       "8e959b75dae313da8cf4f72814fc143f8f7779c6eb9f7fa17299aeadb6889018501d289e4900f7e4331b99dec4b"
+       "5433a"
        "c7d329eeb6dd26545e96e55b874be909"},
       {from_text(kTwoBlockMessage, 111),
-       "0988db6ee79aa0b4b28b0b3d2d9d50a0c2782144ba51a0405bdf82f04e895fb6a4848953a0028d33dd6fce20c3994d07"
+       "0988db6ee79aa0b4b28b0b3d2d9d50a0c2782144ba51a0405bdf82f04e895fb6a4848953a0028d33dd6fce20c39"
+       "94d07"
        "8f8382dfc48903521c7aa744ddebf6c6"},
   };
-  for (const auto& c : cases) EXPECT_EQ(from_hex(c.digest), sha512_once(c.message)) << c.message.size();
+  for (const auto& c : cases)
+    EXPECT_EQ(from_hex(c.digest), sha512_once(c.message)) << c.message.size();
 }
 
 TEST_P(Sha512, MillionLetterAInUnevenPiecesGivesTheStandardsDigest) {
@@ -77,9 +84,11 @@ TEST_P(Sha512, MillionLetterAInUnevenPiecesGivesTheStandardsDigest) {
     pieces.push_back(std::min(piece, left));
     left -= pieces.back();
   }
-  EXPECT_EQ(from_hex("e718483d0ce769644e2e42c7bc15b4638e1f98b13b2044285632a803afa973ebde0ff244877ea60a4cb043"
-                     "2ce577c31beb009c5c2c49aa2e4eadb217ad8cc09b"),
-            sha512_pieces(message, pieces));
+  EXPECT_EQ(
+      from_hex(
+          "e718483d0ce769644e2e42c7bc15b4638e1f98b13b2044285632a803afa973ebde0ff244877ea60a4cb043"
+          "2ce577c31beb009c5c2c49aa2e4eadb217ad8cc09b"),
+      sha512_pieces(message, pieces));
 }
 
 TEST_P(Sha512, MatchesReferenceForEveryLengthUpTo1000InRandomPieces) {
@@ -98,7 +107,8 @@ TEST_P(Sha512, IncrementalEqualsOneShotAtEverySplitPoint) {
     const bytes message = random_bytes(rng, len);
     const bytes whole = sha512_once(message);
     for (size_t split = 0; split <= len; ++split)
-      ASSERT_EQ(whole, sha512_pieces(message, {split, len - split})) << len << " split at " << split;
+      ASSERT_EQ(whole, sha512_pieces(message, {split, len - split}))
+          << len << " split at " << split;
   }
 }
 

@@ -1,12 +1,13 @@
 // Writer checkpoint files: what a record holds and where, rotation, loading
 // with its refusals, and deletion.
+#include "checkpoint.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "checkpoint.h"
 #include "dump_reader.h"
 #include "test_support.h"
 
@@ -35,7 +36,8 @@ class Checkpoint : public testing::Test {
   TestSession t;
 
   void open_set(const std::vector<std::string>& files) {
-    for (size_t i = 0; i < files.size(); i++) write_file(dir.file("vol." + std::to_string(i)), files[i]);
+    for (size_t i = 0; i < files.size(); i++)
+      write_file(dir.file("vol." + std::to_string(i)), files[i]);
     t.add_prefix(dir.file("vol"));
     testing::internal::CaptureStdout();
     ASSERT_EQ(open_input_dump(&t.s), B_TRUE);
@@ -86,13 +88,13 @@ TEST_F(Checkpoint, RecordHoldsThePositionOfTheHeaderAtItsOffsets) {
 
   std::string record = read_file(name(102));
   ASSERT_EQ(record.size(), CHECKPOINT_RECORD_SIZE);
-  EXPECT_EQ(u32_at(record, 16), 102u);                  // restart_sync_point
-  EXPECT_EQ(u32_at(record, 40), 0u);                    // batch_index
-  EXPECT_EQ(u32_at(record, 48), 18u);                   // blk_num, low word
-  EXPECT_EQ(u32_at(record, 52), 0u);                    // blk_num, high word
-  EXPECT_EQ(u32_at(record, 56), 1u);                    // file_num
+  EXPECT_EQ(u32_at(record, 16), 102u);                 // restart_sync_point
+  EXPECT_EQ(u32_at(record, 40), 0u);                   // batch_index
+  EXPECT_EQ(u32_at(record, 48), 18u);                  // blk_num, low word
+  EXPECT_EQ(u32_at(record, 52), 0u);                   // blk_num, high word
+  EXPECT_EQ(u32_at(record, 56), 1u);                   // file_num
   EXPECT_EQ(u32_at(record, 60), 15u * LR_BLOCK_SIZE);  // offset of the header
-  EXPECT_EQ(u32_at(record, 64), 1u);                    // file_del
+  EXPECT_EQ(u32_at(record, 64), 1u);                   // file_del
   EXPECT_EQ(record.substr(1808), std::string("\xF6\x12\x09\x00", 4));
 }
 

@@ -1,11 +1,12 @@
 // The command line: options, operands, refusals and the two usage texts.
+#include "command_line.h"
+
 #include <getopt.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "command_line.h"
 #include "expected_usage.h"
 #include "test_support.h"
 
@@ -144,10 +145,10 @@ TEST(CommandLine, SecretPrefixPrintsTheHiddenTextOnlyAsFirstArgument) {
 
 TEST(CommandLine, RefusalsPrintTheShortUsageText) {
   const std::vector<std::vector<std::string>> refused = {
-      {"brix_writer"},                      // no path
-      {"brix_writer", "-a"},                // options but no path
-      {"brix_writer", "-z", "d"},           // unknown option
-      {"brix_writer", "d", "-E"},           // missing argument
+      {"brix_writer"},             // no path
+      {"brix_writer", "-a"},       // options but no path
+      {"brix_writer", "-z", "d"},  // unknown option
+      {"brix_writer", "d", "-E"},  // missing argument
   };
   for (const auto& words : refused) {
     TestSession t;
@@ -212,9 +213,8 @@ TEST(CommandLine, PasswordLongerThanTheFieldIsCutTo64WithAMessage) {
 
 TEST(CommandLine, LastOccurrenceOfAnOptionWins) {
   TestSession t;
-  ParseResult r =
-      parse(t, {"brix_writer", "-p", "replicator_init", "-E", "one", "-p", "archivist_restore",
-                "-E", "two", "d"});
+  ParseResult r = parse(t, {"brix_writer", "-p", "replicator_init", "-E", "one", "-p",
+                            "archivist_restore", "-E", "two", "d"});
   ASSERT_EQ(r.ok, B_TRUE);
   EXPECT_EQ(t.s.cmd, RPLCMD_ACRESTORE);
   EXPECT_STREQ(t.s.encr_passwd, "two");

@@ -13,10 +13,10 @@
 #include "checkpoint.h"
 #include "chunk_table.h"
 #include "dump_reader.h"
-#include "process_state.h"
 #include "kit/container_damage.h"
 #include "kit/dump_writer.h"
 #include "kit/stream_gen.h"
+#include "process_state.h"
 #include "test_support.h"
 
 namespace {

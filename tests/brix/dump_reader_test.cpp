@@ -1,5 +1,7 @@
 // The dump-file set: naming, probing, batches, reading across files, the
 // restart rule, damaged files and the pause dialogue.
+#include "dump_reader.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "checkpoint.h"
-#include "dump_reader.h"
 #include "test_support.h"
 
 namespace {
@@ -341,7 +342,8 @@ TEST_F(PauseDialogue, EndOfInputAtTheNextFilePromptContinuesAsEnterWould) {
         read_all(t, &rc, &error);
       },
       testing::ExitedWithCode(2),
-      "About to read .*\\.1\\. .*About to read .*\\.2\\. .*Can't open .*Error reading from stdin\n$");
+      "About to read .*\\.1\\. .*About to read .*\\.2\\. .*Can't open .*Error reading from "
+      "stdin\n$");
 }
 
 }  // namespace

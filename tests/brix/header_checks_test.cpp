@@ -1,9 +1,10 @@
 // Inflating-mode header validation: every rule, with its exact message.
+#include "header_checks.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "header_checks.h"
 #include "test_support.h"
 
 namespace {
@@ -38,10 +39,13 @@ TEST(HeaderChecks, StageTableAdmitsAndRefusesTypes) {
     int32 type;
     bool tree, files, ended;
   } cases[] = {
-      {LR_HDR_START_STREAM, true, true, false},   {LR_HDR_MID_STREAM, true, false, false},
-      {LR_HDR_END_OF_STREAM, true, true, false},  {LR_HDR_DELETED_FILE, true, false, false},
+      {LR_HDR_START_STREAM, true, true, false},
+      {LR_HDR_MID_STREAM, true, false, false},
+      {LR_HDR_END_OF_STREAM, true, true, false},
+      {LR_HDR_DELETED_FILE, true, false, false},
       {LR_HDR_STRMDIR_RELATIONSHIP, true, false, false},
-      {LR_HDR_DISCARD_DATA, false, true, false},  {LR_HDR_FILE, true, true, false},
+      {LR_HDR_DISCARD_DATA, false, true, false},
+      {LR_HDR_FILE, true, true, false},
       {LR_HDR_EXT_ATTR, true, true, false},
   };
   for (const Case& c : cases) {
@@ -66,8 +70,8 @@ TEST(HeaderChecks, TypesOutsideTheEnumerationAreInvalidInEveryStage) {
   for (int32 type : {0, -1, 7, 1023, 1026}) {
     Outcome o = check_in_stage(STAGE_TREE, header_block(type, 0));
     EXPECT_EQ(o.ok, B_FALSE);
-    EXPECT_EQ(o.err, "brix_reader: invalid header type : LR_HDR_BOGUS(" + std::to_string(type) +
-                         ")\n");
+    EXPECT_EQ(o.err,
+              "brix_reader: invalid header type : LR_HDR_BOGUS(" + std::to_string(type) + ")\n");
   }
 }
 
@@ -139,8 +143,7 @@ TEST(HeaderChecks, PointIsFollowedOnlyForArchivistBaselineWithHbak) {
 
 TEST(HeaderChecks, FollowingBlocks) {
   Outcome o = check_in_stage(STAGE_TREE, header_block(LR_HDR_DELETED_FILE, 0, 1));
-  EXPECT_EQ(o.err,
-            "brix_reader: invalid number of following blocks for standalone header: 1\n");
+  EXPECT_EQ(o.err, "brix_reader: invalid number of following blocks for standalone header: 1\n");
 
   o = check_in_stage(STAGE_FILES, file_header(101, 513, 0, FILE_TYPE_REGULAR));
   EXPECT_EQ(o.err, "brix_reader: invalid following blocks: 513\n");
@@ -200,7 +203,8 @@ TEST(HeaderChecks, HoleBytesMustBeZeroOrOneAndMatchTheCount) {
   TestSession t;
   testing::internal::CaptureStderr();
   EXPECT_EQ(check_holes(&t.s, &info_of(bad)), B_FALSE);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "brix_reader: invalid hole value: A, offset 7\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "brix_reader: invalid hole value: A, offset 7\n");
 
   Block miscounted = file_header(101, 3, 2, FILE_TYPE_REGULAR);
   info_of(miscounted).h_holes[300] = 1;
@@ -222,7 +226,8 @@ TEST(HeaderChecks, FileTypesMustSuitTheStage) {
   } cases[] = {
       {STAGE_TREE, FILE_TYPE_DIRECTORY, nullptr},
       {STAGE_TREE, FILE_TYPE_SYMLINK, nullptr},
-      {STAGE_TREE, FILE_TYPE_REGULAR, "brix_reader: invalid stage 0 file type : FILE_TYPE_REGULAR\n"},
+      {STAGE_TREE, FILE_TYPE_REGULAR,
+       "brix_reader: invalid stage 0 file type : FILE_TYPE_REGULAR\n"},
       {STAGE_TREE, FILE_TYPE_VDISK, "brix_reader: invalid stage 0 file type : FILE_TYPE_VDISK\n"},
       {STAGE_FILES, FILE_TYPE_NTSTREAM, nullptr},
       {STAGE_FILES, FILE_TYPE_FIFO, nullptr},
@@ -256,7 +261,8 @@ TEST(HeaderChecks, ExtendedAttributeTypeMustBeOneToSeventeen) {
     std::string err = testing::internal::GetCapturedStderr();
     bool valid = type >= 1 && type <= 17;
     EXPECT_EQ(ok == B_TRUE, valid) << type;
-    EXPECT_EQ(err, valid ? "" : "brix_reader: Invalid metafiletype: " + std::to_string(type) + "\n");
+    EXPECT_EQ(err,
+              valid ? "" : "brix_reader: Invalid metafiletype: " + std::to_string(type) + "\n");
   }
 }
 

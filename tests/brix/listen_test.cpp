@@ -1,4 +1,6 @@
 // Listening on the replication port and naming the peer.
+#include "listen.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -10,7 +12,6 @@
 #include <string>
 #include <thread>
 
-#include "listen.h"
 #include "test_support.h"
 
 namespace {

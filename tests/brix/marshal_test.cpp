@@ -1,11 +1,12 @@
 // Header recognition, byte order of stream fields, and the names used in
 // messages.
+#include "marshal.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "lr.h"
-#include "marshal.h"
 
 namespace {
 

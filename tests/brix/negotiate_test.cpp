@@ -1,5 +1,7 @@
 // Negotiation with the destination, played over a socket pair: version and
 // command words, the request and its refusal, and the reply.
+#include "negotiate.h"
+
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,7 +11,6 @@
 
 #include "checkpoint.h"
 #include "dump_reader.h"
-#include "negotiate.h"
 #include "test_support.h"
 
 namespace {
@@ -26,7 +27,7 @@ using testing_support::write_file;
 std::string u32(uint32 v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
 
 lr_neg_data_request make_request(const char* src_path, uint32 restart_sync_point = 0,
-                                  uint32 restart_snap_id = 0) {
+                                 uint32 restart_snap_id = 0) {
   lr_neg_data_request r;
   memset(&r, 0, sizeof(r));
   strcpy(r.src_path, src_path);

@@ -1,5 +1,7 @@
 // The send loop over a socket pair: plain and inflating modes, checkpoints
 // at new synchronisation points, failures, and the acknowledgement.
+#include "send_stream.h"
+
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "dump_reader.h"
-#include "send_stream.h"
 #include "test_support.h"
 
 namespace {
@@ -61,10 +62,13 @@ class SendStream : public testing::Test {
 };
 
 TEST_F(SendStream, PlainModeSendsEveryBlockAsReadAndNotesTheLastHeader) {
-  std::vector<Block> stream = {file_header(0, 1, 0, FILE_TYPE_DIRECTORY), data_block(1),
+  std::vector<Block> stream = {file_header(0, 1, 0, FILE_TYPE_DIRECTORY),
+                               data_block(1),
                                header_block(LR_HDR_MID_STREAM, 101),
-                               file_header(101, 2, 1, FILE_TYPE_REGULAR), data_block(2),
-                               data_block(3), header_block(LR_HDR_END_OF_STREAM, 101)};
+                               file_header(101, 2, 1, FILE_TYPE_REGULAR),
+                               data_block(2),
+                               data_block(3),
+                               header_block(LR_HDR_END_OF_STREAM, 101)};
   store(stream);
   std::string err, sent;
   ASSERT_EQ(send(&err, &sent), B_TRUE) << err;
@@ -153,8 +157,7 @@ TEST_F(SendStream, InflatingModeRefusesAMidStreamHeaderWithTreePoint) {
   store({header_block(LR_HDR_MID_STREAM, 0)});
   std::string err, sent;
   EXPECT_EQ(send(&err, &sent), B_FALSE);
-  EXPECT_EQ(err,
-            "brix_reader: invalid stage 1 checkpoint: 0\nFailed to properly inflate stream\n");
+  EXPECT_EQ(err, "brix_reader: invalid stage 1 checkpoint: 0\nFailed to properly inflate stream\n");
 }
 
 TEST_F(SendStream, InflatingModeFailsOnDataInTheFilePhaseInput) {
@@ -167,7 +170,8 @@ TEST_F(SendStream, InflatingModeFailsOnDataInTheFilePhaseInput) {
 
 TEST_F(SendStream, InflatingModeTreatsAMissingTreeHeaderAsCorruptInput) {
   t.s.inflate = B_TRUE;
-  store({header_block(LR_HDR_DELETED_FILE, 0), data_block(1), header_block(LR_HDR_MID_STREAM, 101)});
+  store(
+      {header_block(LR_HDR_DELETED_FILE, 0), data_block(1), header_block(LR_HDR_MID_STREAM, 101)});
   std::string err, sent;
   EXPECT_EQ(send(&err, &sent), B_FALSE);
   EXPECT_EQ(err,

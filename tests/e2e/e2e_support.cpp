@@ -18,7 +18,7 @@ kit::ProcessOptions writer_options(const std::vector<std::string>& args,
   if (const char* wrapper = getenv("BRIX_WRITER_WRAPPER")) {
     std::istringstream words(wrapper);
     std::vector<std::string> command(std::istream_iterator<std::string>{words},
-                                      std::istream_iterator<std::string>{});
+                                     std::istream_iterator<std::string>{});
     if (!command.empty()) {
       options.path = command.front();
       command.erase(command.begin());
@@ -120,7 +120,8 @@ ResumePlace restart_place(const kit::Stream& stream, const std::vector<kit::Dump
                           uint32_t point) {
   ResumePlace place;
   size_t h = 0;
-  while (h < stream.size() && !(kit::is_header(stream[h]) && kit::sync_num(stream[h]) == point)) h++;
+  while (h < stream.size() && !(kit::is_header(stream[h]) && kit::sync_num(stream[h]) == point))
+    h++;
   kit::BlockPlace where = kit::find_block(files, h);
   if (h == stream.size() || !where.found) return place;
   place.found = true;

@@ -58,8 +58,8 @@ TEST_F(CheckpointFault, FailedCreationEndsTheTransferAfterTheHeaderAndARestartCo
     Playback p = play_failing(c.rules, c.reported);
     EXPECT_EQ(p.out.find(fault::kNoEndOfStream), std::string::npos);
     // The header went out before its checkpoint was written; nothing after it.
-    EXPECT_TRUE(e2e::same_blocks(e2e::bytes_of(p.dest.blocks),
-                                 e2e::bytes_of(stream, 1, third_header)));
+    EXPECT_TRUE(
+        e2e::same_blocks(e2e::bytes_of(p.dest.blocks), e2e::bytes_of(stream, 1, third_header)));
     EXPECT_TRUE(has_checkpoint(points[0]) && has_checkpoint(points[1]));
     if (c.rules.find("short") != std::string::npos) {
       // The part of a record that was written is refused, and nothing is sent.
@@ -93,9 +93,9 @@ TEST_F(CheckpointFault, CheckpointThatCannotBeReadIsRefusedBeforeTheReply) {
     SCOPED_TRACE(c.rules);
     kit::DestinationOptions d;
     d.restart_sync_point = point;
-    fault::FaultyRun run(dir, c.rules + (c.rules.find("@2") != std::string::npos
-                                             ? ";" + rule("read", "1=short:900")
-                                             : ""));
+    fault::FaultyRun run(
+        dir, c.rules + (c.rules.find("@2") != std::string::npos ? ";" + rule("read", "1=short:900")
+                                                                : ""));
     Playback p = run.play({prefix}, d);
     EXPECT_EQ(p.status.code, 255);
     EXPECT_EQ(p.err, fault::kArchivistHint + c.reported);
@@ -120,9 +120,9 @@ TEST_F(CheckpointFault, FailedRemovalsAreIgnored) {
   d.keep_blocks = false;
   // Only the removals after the acknowledgement: the files of the points
   // before the last ten went while the stream ran.
-  Playback p = fault::FaultyRun(dir, rule("remove", std::to_string(points.size() - 10 + 1) +
-                                                        "+=EACCES"))
-                   .play({prefix}, d);
+  Playback p =
+      fault::FaultyRun(dir, rule("remove", std::to_string(points.size() - 10 + 1) + "+=EACCES"))
+          .play({prefix}, d);
   EXPECT_EQ(p.status.code, 0) << p.err;
   EXPECT_TRUE(p.dest.complete);
   EXPECT_EQ(p.err, fault::kArchivistHint);

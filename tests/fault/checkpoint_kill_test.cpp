@@ -26,10 +26,9 @@ const long kRecordSize = CHECKPOINT_RECORD_SIZE;
 
 // The third checkpoint of the run: two whole files exist before it.
 const char* const kKills[] = {
-    "creat:-checkpoint-writer.@3=kill",      // created, nothing written
-    "write:-checkpoint-writer.@3=kill:0",    // killed just before the write
-    "write:-checkpoint-writer.@3=kill:1",
-    "write:-checkpoint-writer.@3=kill:1000",
+    "creat:-checkpoint-writer.@3=kill",    // created, nothing written
+    "write:-checkpoint-writer.@3=kill:0",  // killed just before the write
+    "write:-checkpoint-writer.@3=kill:1",    "write:-checkpoint-writer.@3=kill:1000",
     "write:-checkpoint-writer.@3=kill:1808",  // all but the magic
     "write:-checkpoint-writer.@3=kill:1811",
     "write:-checkpoint-writer.@3=kill",  // the whole record, the file not yet closed
@@ -72,8 +71,8 @@ TEST_P(CheckpointKill, RestartAfterAKillDuringACheckpointResumesOrIsRefusedAsCor
     EXPECT_EQ(killed.status.signal, SIGKILL);
     EXPECT_EQ(run.fired(), std::string(kill).substr(0, 5) + "@3\n");
     // The header went out before its checkpoint, and nothing after it.
-    EXPECT_TRUE(e2e::same_blocks(e2e::bytes_of(killed.dest.blocks),
-                                 e2e::bytes_of(stream, 1, header)));
+    EXPECT_TRUE(
+        e2e::same_blocks(e2e::bytes_of(killed.dest.blocks), e2e::bytes_of(stream, 1, header)));
     EXPECT_EQ(fault::checkpointed_points(prefix),
               (std::vector<uint32_t>{points[0], points[1], killed_at}));
 

@@ -89,8 +89,8 @@ TEST_F(ConnectionFault, RequestArrivingInPiecesIsReadWhole) {
   Playback p = faulty.play({prefix}, kit::DestinationOptions());
   EXPECT_EQ(p.status.code, 0) << p.err;
   EXPECT_TRUE(p.dest.complete) << p.dest.error << p.dest.structure_error;
-  EXPECT_TRUE(e2e::same_blocks(e2e::bytes_of(p.dest.blocks),
-                               e2e::bytes_of(stream, 1, stream.size() - 1)));
+  EXPECT_TRUE(
+      e2e::same_blocks(e2e::bytes_of(p.dest.blocks), e2e::bytes_of(stream, 1, stream.size() - 1)));
   EXPECT_EQ(faulty.fired(), "read@3\n");
 }
 

@@ -54,7 +54,8 @@ class DumpFault : public testing::Test, protected fault::StoredSet {
   }
   // What arrived is the stored stream as far as it went.
   void expect_prefix_of_stream(const Playback& p) {
-    EXPECT_TRUE(e2e::same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, 1, p.dest.blocks.size())));
+    EXPECT_TRUE(
+        e2e::same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, 1, p.dest.blocks.size())));
   }
 };
 

@@ -54,12 +54,23 @@
 #include <unistd.h>
 
 enum call_id {
-  CALL_SOCKET, CALL_BIND, CALL_LISTEN, CALL_ACCEPT, CALL_SELECT, CALL_READ, CALL_WRITE,
-  CALL_OPEN, CALL_CREAT, CALL_LSEEK, CALL_REMOVE, CALL_UNLINK, CALL_COUNT
+  CALL_SOCKET,
+  CALL_BIND,
+  CALL_LISTEN,
+  CALL_ACCEPT,
+  CALL_SELECT,
+  CALL_READ,
+  CALL_WRITE,
+  CALL_OPEN,
+  CALL_CREAT,
+  CALL_LSEEK,
+  CALL_REMOVE,
+  CALL_UNLINK,
+  CALL_COUNT
 };
-static const char* const call_names[CALL_COUNT] = {
-    "socket", "bind", "listen", "accept", "select", "read",
-    "write",  "open", "creat",  "lseek",  "remove", "unlink"};
+static const char* const call_names[CALL_COUNT] = {"socket", "bind",  "listen", "accept",
+                                                   "select", "read",  "write",  "open",
+                                                   "creat",  "lseek", "remove", "unlink"};
 
 enum action_kind { ACT_ERRNO, ACT_SHORT, ACT_EOF, ACT_HANGUP, ACT_VANISH, ACT_KILL };
 
@@ -129,13 +140,13 @@ static off_t (*real_lseek)(int, off_t, int);
 static int (*real_remove)(const char*);
 static int (*real_unlink)(const char*);
 
-
 static void resolve_real_functions(void) {
   real_socket = (int (*)(int, int, int))dlsym(RTLD_NEXT, "socket");
   real_bind = (int (*)(int, const struct sockaddr*, socklen_t))dlsym(RTLD_NEXT, "bind");
   real_listen = (int (*)(int, int))dlsym(RTLD_NEXT, "listen");
   real_accept = (int (*)(int, struct sockaddr*, socklen_t*))dlsym(RTLD_NEXT, "accept");
-  real_select = (int (*)(int, fd_set*, fd_set*, fd_set*, struct timeval*))dlsym(RTLD_NEXT, "select");
+  real_select =
+      (int (*)(int, fd_set*, fd_set*, fd_set*, struct timeval*))dlsym(RTLD_NEXT, "select");
   real_read = (ssize_t(*)(int, void*, size_t))dlsym(RTLD_NEXT, "read");
   real_write = (ssize_t(*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
   real_open = (int (*)(const char*, int, ...))dlsym(RTLD_NEXT, "open");
@@ -151,8 +162,8 @@ static void resolve_real_functions(void) {
 
 /* A hook can run before the constructor (from another library's); the
  * functions are then found on first use. */
-#define ENSURE_REAL(fn) \
-  do {                  \
+#define ENSURE_REAL(fn)                       \
+  do {                                        \
     if (fn == NULL) resolve_real_functions(); \
   } while (0)
 
@@ -406,8 +417,8 @@ static int error_of(const struct rule* r) { return r->action == ACT_ERRNO ? r->e
 
 int socket(int domain, int type, int protocol) {
   ENSURE_REAL(real_socket);
-  const struct rule* r = has_rule_for(CALL_SOCKET) ? firing_rule_for_family(CALL_SOCKET, domain)
-                                                   : NULL;
+  const struct rule* r =
+      has_rule_for(CALL_SOCKET) ? firing_rule_for_family(CALL_SOCKET, domain) : NULL;
   if (r != NULL && error_of(r)) return fail_with(r->error);
   int fd = real_socket(domain, type, protocol);
   if (r != NULL && r->action == ACT_KILL) kill_self();
@@ -416,10 +427,9 @@ int socket(int domain, int type, int protocol) {
 
 int bind(int fd, const struct sockaddr* address, socklen_t length) {
   ENSURE_REAL(real_bind);
-  const struct rule* r =
-      has_rule_for(CALL_BIND) && address != NULL
-          ? firing_rule_for_family(CALL_BIND, address->sa_family)
-          : NULL;
+  const struct rule* r = has_rule_for(CALL_BIND) && address != NULL
+                             ? firing_rule_for_family(CALL_BIND, address->sa_family)
+                             : NULL;
   if (r != NULL && error_of(r)) return fail_with(r->error);
   int result = real_bind(fd, address, length);
   if (r != NULL && r->action == ACT_KILL) kill_self();
@@ -541,8 +551,7 @@ off_t lseek(int fd, off_t offset, int whence) {
 
 int remove(const char* path) {
   ENSURE_REAL(real_remove);
-  const struct rule* r =
-      has_rule_for(CALL_REMOVE) ? firing_rule_for_path(CALL_REMOVE, path) : NULL;
+  const struct rule* r = has_rule_for(CALL_REMOVE) ? firing_rule_for_path(CALL_REMOVE, path) : NULL;
   if (r != NULL && error_of(r)) return fail_with(r->error);
   int result = real_remove(path);
   if (r != NULL && r->action == ACT_KILL) kill_self();
@@ -551,8 +560,7 @@ int remove(const char* path) {
 
 int unlink(const char* path) {
   ENSURE_REAL(real_unlink);
-  const struct rule* r =
-      has_rule_for(CALL_UNLINK) ? firing_rule_for_path(CALL_UNLINK, path) : NULL;
+  const struct rule* r = has_rule_for(CALL_UNLINK) ? firing_rule_for_path(CALL_UNLINK, path) : NULL;
   if (r != NULL && error_of(r)) return fail_with(r->error);
   int result = real_unlink(path);
   if (r != NULL && r->action == ACT_KILL) kill_self();

@@ -123,7 +123,7 @@ std::string StoredSet::prompt() const {
 }
 
 e2e::Playback StoredSet::play_failing(const std::string& rules, const std::string& reported,
-                                     uint32_t restart) {
+                                      uint32_t restart) {
   kit::DestinationOptions d;
   d.restart_sync_point = restart;
   d.structure.require_end = false;
@@ -163,13 +163,14 @@ void expect_restart_continues(const std::string& prefix, const kit::Stream& stre
   } else if (completes) {
     EXPECT_EQ(p.status.code, 0) << p.err;
     EXPECT_TRUE(p.dest.complete) << p.dest.error << p.dest.structure_error;
-    EXPECT_TRUE(e2e::same_blocks(e2e::bytes_of(p.dest.blocks),
-                                 e2e::bytes_of(stream, resume.block, stream.size() - resume.block)));
+    EXPECT_TRUE(
+        e2e::same_blocks(e2e::bytes_of(p.dest.blocks),
+                         e2e::bytes_of(stream, resume.block, stream.size() - resume.block)));
   } else {
     EXPECT_EQ(p.status.code, 255);
     EXPECT_NE(p.err.find("Fatal Error. Header not found where expected."), std::string::npos);
-    EXPECT_TRUE(e2e::same_blocks(e2e::bytes_of(p.dest.blocks),
-                                 e2e::bytes_of(stream, resume.block, 1)));
+    EXPECT_TRUE(
+        e2e::same_blocks(e2e::bytes_of(p.dest.blocks), e2e::bytes_of(stream, resume.block, 1)));
   }
 }
 

@@ -82,8 +82,8 @@ size_t first_header_of(const kit::Stream& stream, uint32_t point);
 // a header the transfer completes; when it lies inside a file's data (a
 // container chunk after the header's own), it goes out and the header check
 // ends the transfer; when the header's chunk was the last, nothing follows
-// the reply and the stream ends without its end-of-stream header. `files` as written (plain or containers); `stdin_bytes`
-// answers a password prompt.
+// the reply and the stream ends without its end-of-stream header. `files` as written (plain or
+// containers); `stdin_bytes` answers a password prompt.
 void expect_restart_continues(const std::string& prefix, const kit::Stream& stream,
                               const std::vector<kit::DumpFileInfo>& files, uint32_t point,
                               const std::string& stdin_bytes = "");

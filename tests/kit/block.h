@@ -92,7 +92,7 @@ class HeaderWalker {
 
  private:
   Form form_;
-  uint64_t data_due_ = 0;   // data blocks still to come before the next header
+  uint64_t data_due_ = 0;    // data blocks still to come before the next header
   bool file_phase_ = false;  // the mid-stream header has passed
   bool lost_ = false;
 };

@@ -28,8 +28,8 @@ std::string patch(const std::string& path, int64_t offset, size_t len, Change ch
   std::string bytes(len, '\0');
   std::string error;
   if (pread(fd, &bytes[0], len, offset) != static_cast<ssize_t>(len)) {
-    error = "cannot read " + std::to_string(len) + " bytes at " + std::to_string(offset) +
-            " of " + path;
+    error = "cannot read " + std::to_string(len) + " bytes at " + std::to_string(offset) + " of " +
+            path;
   } else {
     change(reinterpret_cast<unsigned char*>(&bytes[0]));
     if (pwrite(fd, bytes.data(), len, offset) != static_cast<ssize_t>(len)) {
@@ -110,7 +110,8 @@ std::string damage_flip_stored_byte(const DumpFileInfo& f, size_t chunk, uint32_
 }
 
 std::string damage_truncate(const DumpFileInfo& f, int64_t length) {
-  if (length < 0 || length > f.size) return "cannot cut " + f.path + " to " + std::to_string(length);
+  if (length < 0 || length > f.size)
+    return "cannot cut " + f.path + " to " + std::to_string(length);
   if (truncate(f.path.c_str(), length) != 0) return os_error("cannot truncate", f.path);
   return "";
 }

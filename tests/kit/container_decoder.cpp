@@ -22,8 +22,8 @@ const char kEncryptionId[kIdSize] = "BRIX ENCRYPTION KORVEN";
 
 constexpr size_t kVersion = 32, kFileno = 36, kDataSize = 40;  // in both headers
 constexpr size_t kCompHeader = 80, kCompAreaSize = 48;
-constexpr size_t kEncrHeader = 464, kEncrAreaSize = 48, kSaltLen = 56, kSalt = 57,
-                 kDigestLen = 122, kDigest = 124, kVerifierLen = 380, kVerifier = 381;
+constexpr size_t kEncrHeader = 464, kEncrAreaSize = 48, kSaltLen = 56, kSalt = 57, kDigestLen = 122,
+                 kDigest = 124, kVerifierLen = 380, kVerifier = 381;
 constexpr size_t kChunkHeader = 8232, kNumChunks = 4, kChunkSize = 8, kSizes = 12, kLast = 8204;
 constexpr uint64_t kLargestChunk = 65536;
 constexpr uint32_t kEntries = 2048;
@@ -34,7 +34,8 @@ constexpr int kIterations = 1000;
 
 uint64_t le(const std::string& b, size_t at, size_t width) {
   uint64_t v = 0;
-  for (size_t i = 0; i < width; ++i) v |= uint64_t{static_cast<unsigned char>(b[at + i])} << (8 * i);
+  for (size_t i = 0; i < width; ++i)
+    v |= uint64_t{static_cast<unsigned char>(b[at + i])} << (8 * i);
   return v;
 }
 
@@ -91,8 +92,8 @@ DecodeError decrypt_area(const std::string& b, size_t encr, const std::string& p
   }
   unsigned char mac[kMacBytes];
   unsigned int mac_len = 0;
-  HMAC(EVP_sha512(), material + key_len, static_cast<int>(key_len), bytes_at(area, 0),
-       area.size(), mac, &mac_len);
+  HMAC(EVP_sha512(), material + key_len, static_cast<int>(key_len), bytes_at(area, 0), area.size(),
+       mac, &mac_len);
   if (mac_len != kMacBytes || memcmp(mac, bytes_at(b, encr + kDigest), digest_len) != 0) {
     return DecodeError::digest_mismatch;
   }
@@ -149,14 +150,16 @@ bool header_fields_fit(const std::string& b, size_t encr, const DecodedFile& d) 
       return false;
     }
   }
-  return !(d.compressed && d.encrypted) || le(b, kCompAreaSize, 8) == le(b, encr + kEncrAreaSize, 8);
+  return !(d.compressed && d.encrypted) ||
+         le(b, kCompAreaSize, 8) == le(b, encr + kEncrAreaSize, 8);
 }
 
 DecodeError decode_container(const std::string& b, const std::string& password, DecodedFile& d) {
   const size_t encr = d.compressed ? kCompHeader : 0;
   const size_t data_start = encr + (d.encrypted ? kEncrHeader : 0);
   if (b.size() < data_start) return DecodeError::short_header;
-  const uint64_t area_size = d.compressed ? le(b, kCompAreaSize, 8) : le(b, encr + kEncrAreaSize, 8);
+  const uint64_t area_size =
+      d.compressed ? le(b, kCompAreaSize, 8) : le(b, encr + kEncrAreaSize, 8);
   if (area_size > b.size() - data_start) return DecodeError::short_data;
   DecodeError e = read_table(b, data_start + area_size, d);
   if (e != DecodeError::none) return e;
@@ -179,12 +182,23 @@ bool has_id(const std::string& b, size_t at, const char* id) {
 }  // namespace
 
 const char* decode_error_name(DecodeError e) {
-  static const char* const names[] = {
-      "none", "short header", "bad salt length", "verifier length above 2",
-      "digest length above 64", "wrong password", "digest mismatch", "short data area",
-      "no chunk header", "partial chunk header", "more than 2048 entries",
-      "no last chunk header", "chunk above 131072 bytes", "chunk sizes off the data area",
-      "inflate failed", "partial block", "unexpected header field"};
+  static const char* const names[] = {"none",
+                                      "short header",
+                                      "bad salt length",
+                                      "verifier length above 2",
+                                      "digest length above 64",
+                                      "wrong password",
+                                      "digest mismatch",
+                                      "short data area",
+                                      "no chunk header",
+                                      "partial chunk header",
+                                      "more than 2048 entries",
+                                      "no last chunk header",
+                                      "chunk above 131072 bytes",
+                                      "chunk sizes off the data area",
+                                      "inflate failed",
+                                      "partial block",
+                                      "unexpected header field"};
   return names[static_cast<size_t>(e)];
 }
 

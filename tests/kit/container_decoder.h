@@ -25,12 +25,12 @@ enum class DecodeError {
   short_data,         // the file ends inside its data area
   no_chunk_header,    // nothing behind the data area
   partial_chunk_header,
-  too_many_entries,   // num_chunks above 2048
-  no_last_header,     // the final chunk header has last = 0
-  oversized_chunk,    // a stored size above 131072
-  sizes_off_area,     // the chunk sizes do not add up to the data area
+  too_many_entries,  // num_chunks above 2048
+  no_last_header,    // the final chunk header has last = 0
+  oversized_chunk,   // a stored size above 131072
+  sizes_off_area,    // the chunk sizes do not add up to the data area
   inflate_failed,
-  partial_block,      // a chunk that is not whole blocks
+  partial_block,  // a chunk that is not whole blocks
   // a field the capture tool always writes the same way differs: version
   // (1), fileno (0), data_size (the decoded bytes), compressed_size =
   // encrypted_size, chunk header version (1) and chunk_size (65536)

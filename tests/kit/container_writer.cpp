@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "brix_comp_encr.h"
-#include "marshal.h"
 #include "kit/rng.h"
+#include "marshal.h"
 #include "wipe.h"
 
 namespace kit {
@@ -83,8 +83,8 @@ bool ContainerFileWriter::open(const std::string& path, DumpFormat format,
   }
   max_blocks_ = options.max_chunk_blocks;
   close_before_new_sync_ = options.close_before_new_sync;
-  boundaries_ = std::set<uint64_t>(options.extra_boundaries.begin(),
-                                   options.extra_boundaries.end());
+  boundaries_ =
+      std::set<uint64_t>(options.extra_boundaries.begin(), options.extra_boundaries.end());
   chunk_.clear();
   chunk_.reserve(static_cast<size_t>(max_blocks_) * LR_BLOCK_SIZE);
   stored_.assign(compressBound(kChunkSizeField), 0);
@@ -97,10 +97,9 @@ bool ContainerFileWriter::open(const std::string& path, DumpFormat format,
     if (salt.size() < salt_len) return fail("the salt is shorter than the mode needs");
     info_.mode = options.mode;
     info_.salt.assign(salt.begin(), salt.begin() + static_cast<long>(salt_len));
-    const int rc = fcrypt_init(options.mode,
-                               reinterpret_cast<const unsigned char*>(options.password.data()),
-                               static_cast<unsigned>(options.password.size()),
-                               info_.salt.data(), verifier_, &crypt_);
+    const int rc = fcrypt_init(
+        options.mode, reinterpret_cast<const unsigned char*>(options.password.data()),
+        static_cast<unsigned>(options.password.size()), info_.salt.data(), verifier_, &crypt_);
     if (rc != 0) return fail("the password is longer than 64 bytes");
   }
   info_.data_start = (has_compression(format) ? COMP_HEADER_SIZE : 0) +
@@ -172,7 +171,8 @@ bool ContainerFileWriter::write_table() {
     put_u32(h.version, kContainerVersion);
     put_u32(h.num_chunks, static_cast<uint32_t>(used));
     put_u32(h.chunk_size, kChunkSizeField);
-    for (size_t k = 0; k < used; ++k) put_u32(h.chunk_sizes[k], info_.chunks[first + k].stored_size);
+    for (size_t k = 0; k < used; ++k)
+      put_u32(h.chunk_sizes[k], info_.chunks[first + k].stored_size);
     h.last = n + 1 == headers ? 1 : 0;
     if (fwrite(&h, 1, sizeof h, file_) != sizeof h) return fail("cannot write " + info_.path);
   }

@@ -114,9 +114,12 @@ TEST_F(ContainerWriter, EveryFormatAndModeDecodesBackToTheStreamAsDescribed) {
   const struct {
     DumpFormat format;
     int mode;
-  } cases[] = {{DumpFormat::compressed, 1},           {DumpFormat::encrypted, 1},
-               {DumpFormat::encrypted, 2},            {DumpFormat::encrypted, 3},
-               {DumpFormat::compressed_encrypted, 1}, {DumpFormat::compressed_encrypted, 2},
+  } cases[] = {{DumpFormat::compressed, 1},
+               {DumpFormat::encrypted, 1},
+               {DumpFormat::encrypted, 2},
+               {DumpFormat::encrypted, 3},
+               {DumpFormat::compressed_encrypted, 1},
+               {DumpFormat::compressed_encrypted, 2},
                {DumpFormat::compressed_encrypted, 3}};
   for (const auto& c : cases) {
     const std::string name = std::string(format_name(c.format)) + std::to_string(c.mode);
@@ -291,15 +294,20 @@ TEST_F(ContainerWriter, OptionsItCannotHonourAreRefused) {
     void (*change)(DumpSetLayout&);
     const char* error;
   } cases[] = {
-      {"mode 0", [](DumpSetLayout& l) { l.container.mode = 0; }, "the encryption mode is 1, 2 or 3"},
-      {"mode 4", [](DumpSetLayout& l) { l.container.mode = 4; }, "the encryption mode is 1, 2 or 3"},
+      {"mode 0", [](DumpSetLayout& l) { l.container.mode = 0; },
+       "the encryption mode is 1, 2 or 3"},
+      {"mode 4", [](DumpSetLayout& l) { l.container.mode = 4; },
+       "the encryption mode is 1, 2 or 3"},
       {"0 blocks", [](DumpSetLayout& l) { l.container.max_chunk_blocks = 0; },
        "a chunk holds 1 to 16 blocks"},
       {"17 blocks", [](DumpSetLayout& l) { l.container.max_chunk_blocks = 17; },
        "a chunk holds 1 to 16 blocks"},
       {"long password", [](DumpSetLayout& l) { l.container.password = std::string(65, 'p'); },
        "the password is longer than 64 bytes"},
-      {"short salt", [](DumpSetLayout& l) { l.container.salt = {1, 2, 3}; },
+      {"short salt",
+       [](DumpSetLayout& l) {
+         l.container.salt = {1, 2, 3};
+       },
        "the salt is shorter than the mode needs"},
       {"tail", [](DumpSetLayout& l) { l.files[0].tail_bytes = 10; },
        "a trailing partial block belongs to plain files only"},

@@ -64,12 +64,12 @@ struct ChunkInfo {
 struct DumpFileInfo {
   std::string path;
   DumpFormat format = DumpFormat::plain;
-  uint64_t first_block = 0;  // index in the whole stream of its first block
-  uint64_t blocks = 0;       // stream blocks it holds
-  int64_t data_start = 0;    // offset of the data: 0 (plain), 80, 464 or 544
-  int64_t table_offset = 0;  // containers: offset of the first chunk header; plain: 0
-  int chunk_headers = 0;     // containers: headers in the chunk table (at least 1)
-  int mode = 0;              // encrypted files: 1 to 3; else 0
+  uint64_t first_block = 0;         // index in the whole stream of its first block
+  uint64_t blocks = 0;              // stream blocks it holds
+  int64_t data_start = 0;           // offset of the data: 0 (plain), 80, 464 or 544
+  int64_t table_offset = 0;         // containers: offset of the first chunk header; plain: 0
+  int chunk_headers = 0;            // containers: headers in the chunk table (at least 1)
+  int mode = 0;                     // encrypted files: 1 to 3; else 0
   std::vector<unsigned char> salt;  // encrypted files: the salt_len bytes stored
   std::vector<ChunkInfo> chunks;    // containers: in data (and table) order
   int64_t size = 0;                 // length of the file
@@ -81,8 +81,8 @@ struct DumpFileInfo {
 // next chunk resumes at offset + stored_size.
 struct BlockPlace {
   bool found = false;
-  size_t file = 0;      // index in the list of files written
-  size_t chunk = 0;     // containers: index in that file's chunks
+  size_t file = 0;        // index in the list of files written
+  size_t chunk = 0;       // containers: index in that file's chunks
   uint32_t in_chunk = 0;  // containers: position of the block in its chunk
 };
 BlockPlace find_block(const std::vector<DumpFileInfo>& files, uint64_t stream_block);

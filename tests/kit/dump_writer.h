@@ -70,7 +70,7 @@ void leave_gap(DumpSetLayout& layout, size_t prefix, int number);
 void set_format(DumpSetLayout& layout, DumpFormat format);
 
 struct DumpSetResult {
-  std::vector<std::string> files;  // names written, in order
+  std::vector<std::string> files;       // names written, in order
   std::vector<DumpFileInfo> file_info;  // what each of them holds, in the same order
   uint64_t blocks = 0;
   uint64_t bytes = 0;  // stream bytes taken, with the trailing partial blocks

@@ -17,12 +17,16 @@ struct FixtureSet {
   int files;
   const char* password;
   bool compressed;
-  int mode;  // 0: not encrypted
+  int mode;                                   // 0: not encrypted
   std::vector<std::vector<uint32_t>> chunks;  // blocks per chunk, per file
 };
 
 const FixtureSet kSets[] = {
-    {"ce_mode1", 1, "thirty-two bytes count in mode 1, this tail is ignored", true, 1,
+    {"ce_mode1",
+     1,
+     "thirty-two bytes count in mode 1, this tail is ignored",
+     true,
+     1,
      {{3, 16, 2, 6, 5}}},
     {"ce_mode2", 1, "Mode2-Fixture-Pass", true, 2, {{3, 7, 4}}},
     {"ce_mode3", 1, "mode three keeps all 52 bytes of this long password!", true, 3, {{3, 7, 4}}},
@@ -65,7 +69,8 @@ TEST(FixtureDecode, PasswordsCountOnlyUpToTheirModesLimit) {
       {"ce_mode1", "thirty-two bytes count in mode 1", DecodeError::none},
       {"ce_mode1", "thirty-two bytes count in mode 1 -- any other tail", DecodeError::none},
       {"ce_mode1", "thirty-two bytes count in mode", DecodeError::wrong_password},
-      {"ce_mode3", "mode three keeps all 52 bytes of this long password", DecodeError::wrong_password},
+      {"ce_mode3", "mode three keeps all 52 bytes of this long password",
+       DecodeError::wrong_password},
       {"ce_mode2", "mode2-fixture-pass", DecodeError::wrong_password},
   };
   for (const auto& c : cases) {
