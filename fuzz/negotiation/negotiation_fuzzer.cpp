@@ -1,14 +1,14 @@
 // Fuzz target: the destination's side of the conversation as arbitrary bytes
 // from the peer. The first input byte says how the writer was started (see
-// negotiation_options.h); the rest is everything the destination sends,
-// queued on a socket pair before the writer starts. The writer negotiates
-// (version, command, request, perhaps a restart from the fixed set's
-// checkpoint files) and, when that succeeds, sends the stream of a fixed set
-// and waits for the acknowledgement, as the driver does. Whatever the peer
-// said, the reply must be the set's start header with the block count
-// filled in, and every block after it one that the set stores (or, in the
-// inflating mode, a generated zero block); a plain set restarted from one of
-// its checkpoint files goes on with the header of the requested point.
+// target_options.h); the rest is everything the destination sends, queued on a
+// socket pair before the writer starts. The writer negotiates (version,
+// command, request, perhaps a restart from the fixed set's checkpoint files)
+// and, when that succeeds, sends the stream of a fixed set and waits for the
+// acknowledgement, as the driver does. Whatever the peer said, the reply must
+// be the set's start header with the block count filled in, and every block
+// after it one that the set stores (or, in the inflating mode, a generated zero
+// block); a plain set restarted from one of its checkpoint files goes on with
+// the header of the requested point.
 #include <sys/socket.h>
 #include <unistd.h>
 

@@ -1,9 +1,10 @@
-// Fuzz target: the send path over an arbitrary block sequence. The first
-// input byte chooses the mode (plain or inflating) and the transfer
-// (target_options.h); the rest is a one-file plain dump set. As after a negotiation, its first
-// block goes out as the reply when it is a header, then send_rpl_stream plays the rest into an
-// in-memory sink, checking headers (and writing checkpoints) on the way. What was sent must be the
-// stored blocks in order, plus only the zero-filled blocks the inflating mode generates; every
+// Fuzz target: the send path over an arbitrary block sequence. The first input
+// byte chooses the mode (plain or inflating) and the transfer
+// (target_options.h); the rest is a one-file plain dump set. As after a
+// negotiation, its first block goes out as the reply when it is a header, then
+// send_rpl_stream plays the rest into an in-memory sink, checking headers (and
+// writing checkpoints) on the way. What was sent must be the stored blocks in
+// order, plus only the zero-filled blocks the inflating mode generates; every
 // checkpoint file written must name the header it was taken at.
 #include <unistd.h>
 
