@@ -11,9 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "command_line.h"
 #include "kit/temp_dir.h"
-#include "process_state.h"
 
 namespace fuzz {
 
@@ -79,32 +77,10 @@ FuzzSession::FuzzSession() {
   // The driver ignores SIGPIPE so that a hung-up destination is a failed
   // write; the targets play the same way.
   signal(SIGPIPE, SIG_IGN);
-  reset_process_state();
-  init_session(&s, reinterpret_cast<char*>(&in_buf), reinterpret_cast<char*>(&swapped_buf));
-  s.src_fd = -1;
-  s.client_fd = -1;
-  s.listen_fd_inet = -1;
-  s.listen_fd_inet6 = -1;
-}
-
-FuzzSession::~FuzzSession() {
-  for (char*& prefix : s.input_file) {
-    free(prefix);
-    prefix = nullptr;
-  }
-  free(s.qtree);
-  if (s.src_fd >= 0) close(s.src_fd);
-  reset_process_state();
 }
 
 void FuzzSession::add_prefix(const std::string& prefix) {
-  for (char*& slot : s.input_file) {
-    if (slot == nullptr) {
-      slot = strdup(prefix.c_str());
-      return;
-    }
-  }
-  fail("too many prefixes", "");
+  if (!OwnedSession::add_prefix(prefix)) fail("too many prefixes", "");
 }
 
 void FuzzSession::set_password(const char* password) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "brix.h"
+#include "kit/owned_session.h"
 #include "lr.h"
 
 namespace fuzz {
@@ -37,22 +38,15 @@ std::vector<CheckpointFile> checkpoint_files_in(const std::string& dir);
 // Writes size bytes to path, replacing the file; aborts when it cannot.
 void write_whole_file(const std::string& path, const void* data, size_t size);
 
-// A session record as the driver makes it, with its own buffers. Creating
-// one returns all process-wide reading state to that of a new process;
-// destroying one releases the paths, closes the descriptors and resets the
-// state again, so that an input leaves nothing behind.
-struct FuzzSession {
+// A session as the driver makes it (kit::OwnedSession: fresh process state
+// on creation and again on destruction, so that an input leaves nothing
+// behind), with SIGPIPE ignored as the driver does; a prefix that does not
+// fit aborts the run.
+struct FuzzSession : kit::OwnedSession {
   FuzzSession();
-  ~FuzzSession();
-  FuzzSession(const FuzzSession&) = delete;
-  FuzzSession& operator=(const FuzzSession&) = delete;
 
   void add_prefix(const std::string& prefix);
   void set_password(const char* password);
-
-  rpl_Session s;
-  alignas(8) lr_hdr in_buf;
-  alignas(8) lr_hdr swapped_buf;
 };
 
 // An in-memory file standing in for the destination connection: every write

@@ -12,9 +12,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "command_line.h"
-#include "process_state.h"
-
 namespace testing_support {
 
 Block header_block(const HeaderFields& f) {
@@ -81,33 +78,6 @@ std::string read_file(const std::string& path) {
 }
 
 bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
-
-TestSession::TestSession() {
-  // Each test starts from the reading state of a new process, whether or not
-  // the tests of a binary share one.
-  reset_process_state();
-  init_session(&s, reinterpret_cast<char*>(&in_buf), reinterpret_cast<char*>(&swapped_buf));
-  s.src_fd = -1;
-  s.client_fd = -1;
-}
-
-TestSession::~TestSession() {
-  for (char*& prefix : s.input_file) {
-    free(prefix);
-    prefix = nullptr;
-  }
-  free(s.qtree);
-  if (s.src_fd > 0) close(s.src_fd);
-}
-
-void TestSession::add_prefix(const std::string& prefix) {
-  for (char*& slot : s.input_file) {
-    if (slot == nullptr) {
-      slot = strdup(prefix.c_str());
-      return;
-    }
-  }
-}
 
 SocketPair::SocketPair() {
   int fds[2];

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "brix.h"
+#include "kit/owned_session.h"
 #include "kit/temp_dir.h"
 #include "lr.h"
 
@@ -40,14 +41,7 @@ std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
 
 // A session in its initial state, with its own buffers.
-struct TestSession {
-  TestSession();
-  ~TestSession();
-  rpl_Session s;
-  alignas(8) lr_hdr in_buf;
-  alignas(8) lr_hdr swapped_buf;
-  void add_prefix(const std::string& prefix);
-};
+using TestSession = kit::OwnedSession;
 
 // Both ends of a local stream socket pair; the writer side goes into
 // client_fd, the test plays the destination on the other.
