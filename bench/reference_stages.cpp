@@ -17,7 +17,7 @@
 
 #include "bench_support.h"
 #include "brix_comp_encr.h"
-#include "dump_reader.h"
+#include "reading_state.h"
 #include "fileenc.h"
 #include "marshal.h"
 

@@ -1,28 +1,16 @@
-// Container detection and the container reading of the open dump file.
+// Detection, preparation and chunk decoding of a container dump file.
 #include "brix_comp_encr.h"
 
-#include <unistd.h>
 #include <zlib.h>
 
-#include <cstdio>
 #include <cstring>
 
-#include "checkpoint.h"
-#include "chunk_table.h"
-#include "dump_reader.h"
 #include "marshal.h"
-#include "process_state.h"
 #include "source_io.h"
+#include "wipe.h"
 
 const char CompressionID[CONTAINER_ID_SIZE] = "BRIX COMPRESSION KORVEN";
 const char EncryptionID[CONTAINER_ID_SIZE] = "BRIX ENCRYPTION KORVEN";
-
-comp_header_type comp_header;
-encr_header_type encr_header;
-fcrypt_ctx zcx;
-fcrypt_ctx prev_zcx;
-bool_t digest_check = B_FALSE;
-int chunk_header_num = 0;
 
 namespace {
 
@@ -30,38 +18,35 @@ namespace {
 // header.
 const off_t kEncrHeaderOffsets[] = {0, COMP_HEADER_SIZE};
 
-// A read or seek failed while the open file's container headers were looked
-// for: its kind is unknown.
-bool detection_failed = false;
-
-// Stored bytes of the chunk being read.
-alignas(16) unsigned char chunk_read_buffer[CHUNK_READ_BUFFER_SIZE];
-
-off_t data_start(const rpl_Session* session) {
-  return (session->compressed ? COMP_HEADER_SIZE : 0) + (session->encrypted ? ENCR_HEADER_SIZE : 0);
-}
+// Compression has nothing to prepare or end beyond its header.
+bool_t init_brix_decompression() { return B_TRUE; }
+bool_t end_brix_decompression() { return B_TRUE; }
 
 }  // namespace
 
-bool_t read_compression_header(rpl_Session* session) {
-  ssize_t n = read_from_source(session->src_fd, &comp_header, sizeof(comp_header));
+int64 dump_container::data_start() const {
+  return (compressed_ ? COMP_HEADER_SIZE : 0) + (encrypted_ ? ENCR_HEADER_SIZE : 0);
+}
+
+bool_t dump_container::read_compression_header(int fd, fault_report& report) {
+  ssize_t n = read_from_source(fd, &comp_header, sizeof(comp_header), report);
   if (n < 0) detection_failed = true;
   return n == static_cast<ssize_t>(sizeof(comp_header)) ? B_TRUE : B_FALSE;
 }
 
-bool_t read_encryption_header(rpl_Session* session) {
-  ssize_t n = read_from_source(session->src_fd, &encr_header, sizeof(encr_header));
+bool_t dump_container::read_encryption_header(int fd, fault_report& report) {
+  ssize_t n = read_from_source(fd, &encr_header, sizeof(encr_header), report);
   if (n < 0) detection_failed = true;
   return n == static_cast<ssize_t>(sizeof(encr_header)) ? B_TRUE : B_FALSE;
 }
 
-bool_t is_compressed(rpl_Session* session) {
-  if (!seek_source(session->src_fd, 0)) {
+bool_t dump_container::is_compressed(int fd, fault_report& report) {
+  if (!seek_source(fd, 0, report)) {
     detection_failed = true;
     return B_FALSE;
   }
-  bool_t read_ok = read_compression_header(session);
-  if (!seek_source(session->src_fd, 0)) {
+  bool_t read_ok = read_compression_header(fd, report);
+  if (!seek_source(fd, 0, report)) {
     detection_failed = true;
     return B_FALSE;
   }
@@ -69,125 +54,155 @@ bool_t is_compressed(rpl_Session* session) {
   return memcmp(comp_header.identifier, CompressionID, CONTAINER_ID_SIZE) == 0 ? B_TRUE : B_FALSE;
 }
 
-bool_t is_encrypted(rpl_Session* session) {
+bool_t dump_container::is_encrypted(int fd, fault_report& report) {
   for (off_t offset : kEncrHeaderOffsets) {
-    if (!seek_source(session->src_fd, offset)) {
+    if (!seek_source(fd, offset, report)) {
       detection_failed = true;
       return B_FALSE;
     }
-    if (read_encryption_header(session) &&
+    if (read_encryption_header(fd, report) &&
         memcmp(encr_header.identifier, EncryptionID, CONTAINER_ID_SIZE) == 0) {
       return B_TRUE;  // positioned behind the header
     }
   }
-  if (!seek_source(session->src_fd, 0)) detection_failed = true;
+  if (!seek_source(fd, 0, report)) detection_failed = true;
   return B_FALSE;
 }
 
-bool_t detect_container_kind(rpl_Session* session) {
+bool dump_container::detect_kind(int fd, bool_t* compressed, bool_t* encrypted,
+                                 fault_report& report) {
   detection_failed = false;
-  session->compressed = is_compressed(session);
-  session->encrypted = !detection_failed && is_encrypted(session) ? B_TRUE : B_FALSE;
-  return detection_failed ? B_FALSE : B_TRUE;
+  *compressed = is_compressed(fd, report);
+  *encrypted = !detection_failed && is_encrypted(fd, report) ? B_TRUE : B_FALSE;
+  return !detection_failed;
 }
 
-bool_t prepare_if_container(rpl_Session* session) {
-  if (!session->compressed && !session->encrypted) return B_TRUE;
-  return init_brix_decomp_decr(session);
+int64 dump_container::get_chunk_offset() const {
+  // Sizes are taken as 32-bit values; computed in 64 bits so that a damaged
+  // size can only point past the end of the file, never before its start.
+  int64 offset = data_start();
+  if (compressed_) {
+    offset += static_cast<uint32>(marshal_uint8(comp_header.compressed_size));
+  } else if (encrypted_) {
+    offset += static_cast<uint32>(marshal_uint8(encr_header.encrypted_size));
+  }
+  return offset;
 }
 
-bool_t init_brix_decompression(rpl_Session*) { return B_TRUE; }
-
-bool_t end_brix_decompression(rpl_Session*) { return B_TRUE; }
-
-bool_t init_brix_decomp_decr(rpl_Session* session) {
-  if (session->compressed && !init_brix_decompression(session)) return B_FALSE;
-  if (session->encrypted && !init_brix_decryption(session)) return B_FALSE;
-  if (!read_chunk_headers(session, get_chunk_offset(session))) return B_FALSE;
-  select_first_chunk_header();
-  return seek_source(session->src_fd, data_start(session)) ? B_TRUE : B_FALSE;
+bool_t dump_container::init_brix_decomp_decr(rpl_Session* session, fault_report& report) {
+  compressed_ = session->compressed;
+  encrypted_ = session->encrypted;
+  chunk_header_num = 0;
+  chunk_index = 0;
+  if (compressed_ && !init_brix_decompression()) return B_FALSE;
+  if (encrypted_ && !init_brix_decryption(session, report)) return B_FALSE;
+  if (!table_.read_chunk_headers(session->src_fd, get_chunk_offset(), report)) return B_FALSE;
+  next_offset = data_start();
+  return seek_source(session->src_fd, static_cast<off_t>(next_offset), report) ? B_TRUE : B_FALSE;
 }
 
-bool_t term_brix_decomp_decr(rpl_Session* session) {
-  if (session->compressed) end_brix_decompression(session);
-  if (session->encrypted && !end_brix_decryption(session)) return B_FALSE;
-  release_chunk_table();
+bool_t dump_container::term_brix_decomp_decr(bool_t digest_check, fault_report& report) {
+  if (compressed_) end_brix_decompression();
+  if (encrypted_ && !end_brix_decryption(digest_check, report)) return B_FALSE;
+  table_.clear();
   return B_TRUE;
 }
 
-void reset_container_state() {
-  release_chunk_table();
-  chunk_index = 0;
-  chunk_header_num = 0;
-  digest_check = B_FALSE;
-  detection_failed = false;
-  comp_header = comp_header_type();
-  encr_header = encr_header_type();
-  zcx = fcrypt_ctx();
-  prev_zcx = fcrypt_ctx();
+int64 dump_container::chunk_offset(int header_num, int index) const {
+  int64 offset = data_start();
+  for (int n = 0; n < header_num; n++) {
+    const chunk_header_type& header = table_.header(n);
+    for (uint32 i = 0; i < marshal_uint4(header.num_chunks); i++) {
+      offset += marshal_uint4(header.chunk_sizes[i]);
+    }
+  }
+  for (int i = 0; i < index; i++) offset += marshal_uint4(table_.header(header_num).chunk_sizes[i]);
+  return offset;
 }
 
-bool_t refill_from_chunk(rpl_Session* session, int* error) {
-  block_source_state& src = block_source;
-  if (src.writer && !reposition_to_checkpoint(session)) return B_FALSE;
+bool dump_container::lists_chunk(int header_num, int index, int64 offset) const {
+  return header_num >= 0 && header_num < table_.count() && index >= 0 &&
+         static_cast<uint32>(index) <= marshal_uint4(table_.header(header_num).num_chunks) &&
+         offset == chunk_offset(header_num, index);
+}
 
-  if (curr_chunk == nullptr) {
-    fprintf(stderr, "Damaged dump file: no chunk header to read from\n");
+bool_t dump_container::seek_chunk(int fd, int header_num, int index, int64 offset,
+                                  const fcrypt_ctx& context, fault_report& report) {
+  chunk_header_num = header_num;
+  chunk_index = index;
+  next_offset = offset;
+  if (encrypted_) zcx = context;
+  return seek_source(fd, static_cast<off_t>(offset), report) ? B_TRUE : B_FALSE;
+}
+
+bool_t dump_container::refill(int fd, unsigned char* out, size_t* decoded, chunk_origin* origin,
+                              int* error, fault_report& report) {
+  *error = 0;
+  if (table_.count() == 0) {
+    report.say("Damaged dump file: no chunk header to read from\n");
     *error = 1;
     return B_FALSE;
   }
+  const chunk_header_type* curr = &table_.header(chunk_header_num);
   // Move to the next chunk header when this one is used up.
-  if (static_cast<uint32>(chunk_index) >= marshal_uint4(curr_chunk->num_chunks)) {
+  if (static_cast<uint32>(chunk_index) >= marshal_uint4(curr->num_chunks)) {
     chunk_index = 0;
-    if (curr_chunk->last) return B_FALSE;  // the file is exhausted
-    if (chunk_list_pos == nullptr) return B_FALSE;
-    curr_chunk = static_cast<chunk_header_type*>(List_GetNext(&chunk_list_pos));
-    chunk_header_num++;
-    cp.chunk_header_count = chunk_header_num;
+    if (curr->last || chunk_header_num + 1 >= table_.count()) return B_FALSE;  // file exhausted
+    curr = &table_.header(++chunk_header_num);
   }
 
-  uint32 len = marshal_uint4(curr_chunk->chunk_sizes[chunk_index]);
-  cp.chunk_len = len;
-  cp.chunk_index = chunk_index;
-  src.blk_index = 0;
+  const uint32 len = marshal_uint4(curr->chunk_sizes[chunk_index]);
   if (len > CHUNK_READ_BUFFER_SIZE) {
-    fprintf(stderr,
-            "Damaged dump file: a chunk of %u bytes is larger than the %d-byte chunk limit\n", len,
-            CHUNK_READ_BUFFER_SIZE);
+    report.sayf("Damaged dump file: a chunk of %u bytes is larger than the %d-byte chunk limit\n",
+                len, CHUNK_READ_BUFFER_SIZE);
     *error = 1;
     return B_FALSE;
   }
-
-  ssize_t count = read_from_source(session->src_fd, chunk_read_buffer, len);
+  // Stored bytes that need no decompression are read straight into out.
+  unsigned char* stored = compressed_ ? chunk_read_buffer : out;
+  ssize_t count = read_from_source(fd, stored, len, report);
   *error = static_cast<int>(count);
   if (count <= 0) return B_FALSE;                         // a read error, or the file ends
   if (static_cast<uint32>(count) != len) return B_FALSE;  // a damaged file ends inside the chunk
 
-  if (session->encrypted) {
-    prev_zcx = zcx;  // the context before this chunk, for a checkpoint at its first block
-    decrypt_brix_data(chunk_read_buffer, static_cast<int32>(len));
+  origin->offset = next_offset;
+  origin->stored_len = len;
+  origin->header_num = chunk_header_num;
+  origin->index = chunk_index;
+  next_offset += len;
+  if (encrypted_) {
+    origin->ctx_before = zcx;
+    decrypt_brix_data(stored, static_cast<int32>(len));
   }
-  uLongf decoded = DUMP_STAGING_SIZE;
+  uLongf size = CHUNK_DECODED_MAX;
   *error = Z_OK;
-  if (session->compressed) {
-    *error = uncompress(src.buffer, &decoded, chunk_read_buffer, len);
+  if (compressed_) {
+    *error = uncompress(out, &size, stored, len);
   } else {
-    memcpy(src.buffer, chunk_read_buffer, len);
-    decoded = len;
+    size = len;
   }
   if (*error != Z_OK) {
-    fputs("Error while decompressing the data", stderr);
+    report.say("Error while decompressing the data");
     return B_FALSE;
   }
-  if (decoded == 0 || decoded % LR_BLOCK_SIZE != 0) {
+  if (size == 0 || size % LR_BLOCK_SIZE != 0) {
     // Chunks hold whole stream blocks; anything else is damage.
-    fprintf(stderr, "Damaged dump file: a chunk holds %lu bytes, not whole blocks\n",
-            static_cast<unsigned long>(decoded));
+    report.sayf("Damaged dump file: a chunk holds %lu bytes, not whole blocks\n",
+                static_cast<unsigned long>(size));
     *error = 1;
     return B_FALSE;
   }
-
   chunk_index++;
-  stage_refilled_blocks(static_cast<int>(decoded / LR_BLOCK_SIZE));
+  *decoded = size;
   return B_TRUE;
+}
+
+void dump_container::wipe() {
+  table_.clear();
+  wipe_secret(&zcx, sizeof(zcx));
+  wipe_secret(chunk_read_buffer, sizeof(chunk_read_buffer));
+  compressed_ = encrypted_ = B_FALSE;
+  chunk_header_num = chunk_index = 0;
+  next_offset = 0;
+  detection_failed = false;
 }

@@ -1,148 +1,112 @@
-// The compressed and encrypted dump container: its three header records,
-// detection of the container kinds, and (for containers) preparation, chunk
-// refill and the end-of-file digest check, with the decryption state of the
-// file being read.
+// The compressed and encrypted container of one dump file: detection of its
+// kind, preparation (password check, chunk table), the decoding of its
+// chunks in table order into a buffer the caller passes, and the digest
+// check at its end. It knows nothing of the set the file belongs to or of
+// what the decoded blocks are.
 #ifndef BRIX_BRIX_COMP_ENCR_H
 #define BRIX_BRIX_COMP_ENCR_H
 
 #include <cstddef>
 
 #include "brix.h"
+#include "chunk_table.h"
+#include "container_format.h"
+#include "fault_report.h"
 #include "fileenc.h"
-#include "list.h"
 
-enum {
-  CONTAINER_ID_SIZE = 32,
-  COMP_HEADER_SIZE = 80,
-  ENCR_HEADER_SIZE = 464,
-  CHUNK_HEADER_SIZE = 8232,
-  CHUNK_TABLE_ENTRIES = 2048,  // chunk sizes per chunk header
-  CHUNK_READ_BUFFER_SIZE = 131072
+// Where a decoded chunk is stored, and the decryption state it was read
+// under: what a checkpoint needs to read the chunk again.
+struct chunk_origin {
+  int64 offset = 0;       // file offset of the stored bytes
+  uint32 stored_len = 0;  // their count
+  int header_num = 0;     // the chunk header that lists the chunk
+  int index = 0;          // its entry in that header
+  fcrypt_ctx ctx_before{};  // encrypted files: the decryption context before the chunk
 };
 
-// Compression header, at offset 0 of a compressed file.
-struct comp_header_type {
-  char identifier[CONTAINER_ID_SIZE];  // CompressionID, NUL-padded
-  uint32 version;
-  uint32 fileno;
-  uint64_a4 data_size;        // stream bytes before compression
-  uint64_a4 compressed_size;  // bytes of the data area
-  char spares[24];
+class dump_container {
+ public:
+  dump_container() = default;
+  ~dump_container() { wipe(); }
+  dump_container(const dump_container&) = delete;
+  dump_container& operator=(const dump_container&) = delete;
+
+  // Detection: whether the file on fd carries the header of that kind. A
+  // plain file is left at offset 0; an encrypted one behind its header.
+  bool_t is_compressed(int fd, fault_report& report);
+  bool_t is_encrypted(int fd, fault_report& report);
+  // Both tests; false when a read or a seek failed (reported): the kind of
+  // the file is then unknown and it must not be read.
+  bool detect_kind(int fd, bool_t* compressed, bool_t* encrypted, fault_report& report);
+
+  // Prepares the container open on session->src_fd, of the kind in
+  // session->compressed / encrypted: checks the password against the file's
+  // verifier (setting session->key_size), loads the chunk table and places
+  // the next chunk at the data start.
+  bool_t init_brix_decomp_decr(rpl_Session* session, fault_report& report);
+  // Ends the file: compares its digest (a mismatch is accepted when
+  // digest_check is set: a restart leaves the file part-way) and releases
+  // the chunk table.
+  bool_t term_brix_decomp_decr(bool_t digest_check, fault_report& report);
+
+  // Reads, decrypts and decompresses the next chunk from fd into out, which
+  // holds CHUNK_DECODED_MAX bytes. The result convention of the block
+  // readers: B_TRUE with *decoded bytes in out (whole blocks); B_FALSE with
+  // *error 0 when the file's chunks are used up; B_FALSE with *error
+  // non-zero on a failure, reported.
+  bool_t refill(int fd, unsigned char* out, size_t* decoded, chunk_origin* origin, int* error,
+                fault_report& report);
+
+  // Whether the table lists chunk `index` of chunk header `header_num` (or
+  // the place just behind that header's last chunk), stored at `offset`.
+  bool lists_chunk(int header_num, int index, int64 offset) const;
+  // Makes that chunk, which the table lists, the next one read, under the
+  // decryption context `context` (encrypted files).
+  bool_t seek_chunk(int fd, int header_num, int index, int64 offset, const fcrypt_ctx& context,
+                    fault_report& report);
+
+  // Offset of the chunk table: behind the headers and the data area.
+  int64 get_chunk_offset() const;
+  // Where the table says chunk `index` of chunk header `header_num` is stored.
+  int64 chunk_offset(int header_num, int index) const;
+
+  bool_t compressed() const { return compressed_; }
+  bool_t encrypted() const { return encrypted_; }
+  const encr_header_type& encryption_header() const { return encr_header; }
+
+  // Forgets the file and overwrites the key material.
+  void wipe();
+
+ private:
+  int64 data_start() const;
+  bool_t read_compression_header(int fd, fault_report& report);
+  bool_t read_encryption_header(int fd, fault_report& report);
+
+  // Decryption (brix_decrypt.cpp): the key derived from the password and
+  // the file's salt with the verifier checked, each chunk decrypted in file
+  // order, the digest compared at the end.
+  bool_t init_brix_decryption(rpl_Session* session, fault_report& report);
+  bool_t decrypt_brix_data_begin(rpl_Session* session, fault_report& report);
+  void decrypt_brix_data(unsigned char* data, int32 len);
+  bool_t decrypt_brix_data_end(bool_t digest_check, fault_report& report);
+  bool_t end_brix_decryption(bool_t digest_check, fault_report& report);
+
+  // Headers of the file, as read by detection.
+  comp_header_type comp_header{};
+  encr_header_type encr_header{};
+  bool_t compressed_ = B_FALSE;  // set by init_brix_decomp_decr
+  bool_t encrypted_ = B_FALSE;   // set by init_brix_decomp_decr
+
+  chunk_table table_;
+  int chunk_header_num = 0;  // the chunk header listing the next chunk (the current one)
+  int chunk_index = 0;       // the next chunk's entry in it; may equal its num_chunks
+  int64 next_offset = 0;     // where the next chunk's stored bytes begin
+  fcrypt_ctx zcx{};          // running decryption and authentication state
+
+  // A read or seek failed while the headers were looked for.
+  bool detection_failed = false;
+
+  alignas(16) unsigned char chunk_read_buffer[CHUNK_READ_BUFFER_SIZE];  // stored bytes of a chunk
 };
-static_assert(sizeof(comp_header_type) == COMP_HEADER_SIZE, "comp_header_type size");
-static_assert(offsetof(comp_header_type, identifier) == 0, "");
-static_assert(offsetof(comp_header_type, version) == 32, "");
-static_assert(offsetof(comp_header_type, fileno) == 36, "");
-static_assert(offsetof(comp_header_type, data_size) == 40, "");
-static_assert(offsetof(comp_header_type, compressed_size) == 48, "");
-static_assert(offsetof(comp_header_type, spares) == 56, "");
-
-// Encryption header, at offset 0, or 80 behind a compression header.
-struct encr_header_type {
-  char identifier[CONTAINER_ID_SIZE];  // EncryptionID, NUL-padded
-  uint32 version;
-  uint32 fileno;
-  uint64_a4 data_size;
-  uint64_a4 encrypted_size;  // bytes of the data area
-  uint8 salt_len;            // 8, 12 or 16: selects the AES key length
-  unsigned char salt_value[64];
-  uint8 pad1;
-  uint16 digest_len;  // 64 from the capture tool
-  unsigned char digest_value[256];
-  uint8 passwd_verifier_len;  // 2 from the capture tool
-  unsigned char passwd_verifier[32];
-  char spares[48];
-  uint8 pad2[3];
-};
-static_assert(sizeof(encr_header_type) == ENCR_HEADER_SIZE, "encr_header_type size");
-static_assert(offsetof(encr_header_type, identifier) == 0, "");
-static_assert(offsetof(encr_header_type, version) == 32, "");
-static_assert(offsetof(encr_header_type, fileno) == 36, "");
-static_assert(offsetof(encr_header_type, data_size) == 40, "");
-static_assert(offsetof(encr_header_type, encrypted_size) == 48, "");
-static_assert(offsetof(encr_header_type, salt_len) == 56, "");
-static_assert(offsetof(encr_header_type, salt_value) == 57, "");
-static_assert(offsetof(encr_header_type, digest_len) == 122, "");
-static_assert(offsetof(encr_header_type, digest_value) == 124, "");
-static_assert(offsetof(encr_header_type, passwd_verifier_len) == 380, "");
-static_assert(offsetof(encr_header_type, passwd_verifier) == 381, "");
-static_assert(offsetof(encr_header_type, spares) == 413, "");
-
-// One chunk header of the chunk table at the end of a container.
-struct chunk_header_type {
-  uint32 version;
-  uint32 num_chunks;                        // used entries of chunk_sizes, at most 2048
-  uint32 chunk_size;                        // largest chunk before compression: 65536
-  uint32 chunk_sizes[CHUNK_TABLE_ENTRIES];  // stored size of each chunk
-  uint8 last;                               // 1 in the last chunk header of the table
-  char spares[24];
-  uint8 pad[3];
-};
-static_assert(sizeof(chunk_header_type) == CHUNK_HEADER_SIZE, "chunk_header_type size");
-static_assert(offsetof(chunk_header_type, version) == 0, "");
-static_assert(offsetof(chunk_header_type, num_chunks) == 4, "");
-static_assert(offsetof(chunk_header_type, chunk_size) == 8, "");
-static_assert(offsetof(chunk_header_type, chunk_sizes) == 12, "");
-static_assert(offsetof(chunk_header_type, last) == 8204, "");
-static_assert(offsetof(chunk_header_type, spares) == 8205, "");
-
-// The identifiers, NUL-padded to 32 bytes; all 32 bytes are compared.
-extern const char CompressionID[CONTAINER_ID_SIZE];
-extern const char EncryptionID[CONTAINER_ID_SIZE];
-
-// Headers of the open file, as read by detection.
-extern comp_header_type comp_header;
-extern encr_header_type encr_header;
-
-// Decryption context of the open file, and its state before the chunk now
-// staged was decrypted: a checkpoint that resumes by reading a header's chunk
-// again stores the context from before that chunk, wherever in the chunk the
-// header lies.
-extern fcrypt_ctx zcx;
-extern fcrypt_ctx prev_zcx;
-
-// Set while a checkpoint restart closes a partly read file: its digest
-// cannot match and is not checked.
-extern bool_t digest_check;
-
-// Chunk table position of the open file.
-extern int chunk_header_num;
-
-// Detection: whether the open dump file carries the header of that kind. A
-// plain file is left at offset 0; an encrypted one behind its header.
-bool_t is_compressed(rpl_Session* session);
-bool_t is_encrypted(rpl_Session* session);
-bool_t read_compression_header(rpl_Session* session);
-bool_t read_encryption_header(rpl_Session* session);
-
-// Sets compressed and encrypted from the headers of the open file and leaves
-// it positioned for reading. B_FALSE when a read or a seek failed (reported):
-// the kind of the file is then unknown, and it must not be read.
-bool_t detect_container_kind(rpl_Session* session);
-// init_brix_decomp_decr when the open file is a container; B_TRUE otherwise.
-bool_t prepare_if_container(rpl_Session* session);
-
-// Prepares the open container (password check, chunk table, data start).
-bool_t init_brix_decomp_decr(rpl_Session* session);
-// Ends the open container: digest check, chunk table released.
-bool_t term_brix_decomp_decr(rpl_Session* session);
-
-// The refill step of the block source for a container: reads, decrypts and
-// decompresses the next chunk into the staging buffer. Same result
-// convention as the block readers.
-bool_t refill_from_chunk(rpl_Session* session, int* error);
-
-// Compression has nothing to prepare or end beyond its header.
-bool_t init_brix_decompression(rpl_Session* session);
-bool_t end_brix_decompression(rpl_Session* session);
-
-// Decryption of the open file (brix_decrypt.cpp): key derivation from the
-// password and the file's salt with the verifier check, in-place decryption
-// of each chunk in file order, and the digest check at the end.
-bool_t init_brix_decryption(rpl_Session* session);
-bool_t decrypt_brix_data_begin(rpl_Session* session);
-void decrypt_brix_data(unsigned char* data, int32 len);
-bool_t decrypt_brix_data_end();
-bool_t end_brix_decryption(rpl_Session* session);
 
 #endif  // BRIX_BRIX_COMP_ENCR_H

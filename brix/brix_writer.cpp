@@ -10,14 +10,13 @@
 
 #include "brix.h"
 #include "brix_app_support.h"
-#include "brix_comp_encr.h"
-#include "checkpoint.h"
 #include "command_line.h"
 #include "core/sys.h"
-#include "dump_reader.h"
+#include "dump_set.h"
 #include "getpass.h"
 #include "listen.h"
 #include "negotiate.h"
+#include "reading_state.h"
 #include "send_stream.h"
 
 namespace {
@@ -51,7 +50,7 @@ const char* status_command_name(const rpl_Session* session) {
 bool prepare_dump_set(rpl_Session* session) {
   if (!open_input_dump(session) || !detect_container_kind(session)) return false;
   if (session->encrypted && !get_decryption_password(session)) return false;
-  return prepare_if_container(session);
+  return prepare_input_dump(session);
 }
 
 // The connection: accepted on the replication port, or, in the child mode,

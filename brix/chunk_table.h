@@ -1,38 +1,33 @@
-// The chunk table at the end of a container: loaded into a list of chunk
-// headers when the file is prepared, walked by the chunk refill, and
-// selected by number when a restart repositions inside the file.
+// The chunk table at the end of a container: every chunk header of the file,
+// loaded once when the file is prepared and looked up by number as the
+// chunks are read.
 #ifndef BRIX_CHUNK_TABLE_H
 #define BRIX_CHUNK_TABLE_H
 
-#include "brix_comp_encr.h"
-#include "list.h"
+#include <vector>
 
-// The chunk headers of the open file, each in its own allocated record.
-extern List_t chunk_list;
-// Position behind curr_chunk in chunk_list.
-extern POSITION chunk_list_pos;
-// The chunk header that holds the next chunk; chunk_index is the index in it
-// of the next chunk to read, chunk_header_num its number in the table.
-extern chunk_header_type* curr_chunk;
-extern int chunk_index;
+#include "container_format.h"
+#include "fault_report.h"
 
-// Offset of the chunk table: behind the headers and the data area.
-long get_chunk_offset(rpl_Session* session);
+class chunk_table {
+ public:
+  // Reads the whole table, from offset up to the end of the file on fd. A
+  // chunk header that lists more than 2048 chunks ends the table; the last
+  // header loaded must be marked last. B_FALSE, reported, otherwise.
+  bool_t read_chunk_headers(int fd, int64 offset, fault_report& report);
 
-// Reads the whole table, up to the end of the file, into chunk_list.
-bool_t read_chunk_headers(rpl_Session* session, long offset);
-bool_t read_chunk_header(rpl_Session* session, chunk_header_type* record);
+  // Releases every chunk header.
+  void clear() { std::vector<chunk_header_type>().swap(chunk_list); }
 
-// Releases every chunk header record held by the list.
-void free_chunk_list_data(List_t* list);
+  int count() const { return static_cast<int>(chunk_list.size()); }
+  // Chunk header n, 0 <= n < count().
+  const chunk_header_type& header(int n) const { return chunk_list[static_cast<size_t>(n)]; }
 
-// Releases every chunk header and empties the table.
-void release_chunk_table();
+ private:
+  enum class header_read { whole, end, partial, failed, too_many_chunks };
+  static header_read read_chunk_header(int fd, chunk_header_type* record);
 
-// Makes the first chunk header current.
-void select_first_chunk_header();
-
-// Makes chunk header number chunk_header_count of cp the current one.
-bool_t set_curr_chunk();
+  std::vector<chunk_header_type> chunk_list;  // in file order
+};
 
 #endif  // BRIX_CHUNK_TABLE_H

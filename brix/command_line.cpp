@@ -99,6 +99,7 @@ void init_session(rpl_Session* session, char* in_buf, char* swapped_buf) {
   session->compressed = B_FALSE;
   session->encrypted = B_FALSE;
   session->bIsAppTransfer = B_FALSE;
+  apprestore = B_FALSE;
 }
 
 void usage() { printf("%s\n", kUsageText); }

@@ -11,8 +11,8 @@
 // Set by -h: the application-restore child mode.
 extern bool_t apprestore;
 
-// The initial state of the record before the command line is read. The two
-// 4096-byte buffers belong to the caller.
+// The initial state of the record (and of apprestore) before the command
+// line is read. The two 4096-byte buffers belong to the caller.
 void init_session(rpl_Session* session, char* in_buf, char* swapped_buf);
 
 // B_TRUE when the run may go on; B_FALSE when the command line was refused

@@ -1,5 +1,5 @@
 // A small singly linked list of untyped items; it owns its nodes, never the
-// items. The chunk table of a container is kept in one.
+// items. Part of the library's interface only (see interface_only.h).
 #ifndef BRIX_LIST_H
 #define BRIX_LIST_H
 

@@ -5,6 +5,8 @@
 #ifndef BRIX_MARSHAL_H
 #define BRIX_MARSHAL_H
 
+#include <cstddef>
+
 #include "lr.h"
 #include "types.h"
 
@@ -30,6 +32,11 @@ inline uint64_t marshal_uint8(uint64_t x) {
 #else
   return x;
 #endif
+}
+
+// Converts `count` consecutive 32-bit words in place.
+inline void marshal_words(uint32* words, size_t count) {
+  for (size_t i = 0; i < count; i++) words[i] = marshal_uint4(words[i]);
 }
 
 // A host-order view of the header block in hdr_in, or null when hdr_in is

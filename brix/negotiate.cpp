@@ -6,12 +6,12 @@
 #include <cstring>
 
 #include "brix_app_support.h"
-#include "brix_comp_encr.h"
-#include "checkpoint.h"
 #include "client_io.h"
 #include "command_line.h"
-#include "dump_reader.h"
+#include "dump_set.h"
+#include "interface_only.h"
 #include "marshal.h"
+#include "reading_state.h"
 
 namespace {
 
@@ -76,25 +76,7 @@ bool open_requested_dump_set(rpl_Session* session) {
     return false;
   }
   if (!open_input_dump(session) || !detect_container_kind(session)) return false;
-  return prepare_if_container(session);
-}
-
-// A restart without a loaded record resumes from the start of the first
-// file. For a plain set that is the stream again from its first block; in a
-// container the start of the file is not the start of its data and there is
-// no decryption state to resume with, so such a restart is refused.
-bool restart_has_a_position(const rpl_Session* session) {
-  if (session->restart_checkpoint == 0 || checkpoint_record_loaded()) return true;
-  if (!session->compressed && !session->encrypted) return true;
-  fprintf(stderr,
-          "Cannot restart a compressed or encrypted dump set from point %u without its "
-          "checkpoint file\n",
-          session->restart_checkpoint);
-  return false;
-}
-
-void swap_words(uint32* words, size_t count) {
-  for (size_t i = 0; i < count; i++) words[i] = marshal_uint4(words[i]);
+  return prepare_input_dump(session);
 }
 
 }  // namespace
@@ -106,21 +88,21 @@ const char* rpl_neg_strerror(int code) {
 
 void xdr_neg_request(lr_neg_data_request* in, lr_neg_data_request* out) {
   if (out != in) memcpy(out, in, sizeof(*out));
-  swap_words(&out->base_snap_id, (offsetof(lr_neg_data_request, named_snapshot) -
+  marshal_words(&out->base_snap_id, (offsetof(lr_neg_data_request, named_snapshot) -
                                   offsetof(lr_neg_data_request, base_snap_id)) /
                                      4);
-  swap_words(
+  marshal_words(
       &out->dst_root_inum,
       (offsetof(lr_neg_data_request, spares) - offsetof(lr_neg_data_request, dst_root_inum)) / 4);
 }
 
 void xdr_neg_reply(lr_neg_data_reply* in, lr_neg_data_reply* out) {
   if (out != in) memcpy(out, in, sizeof(*out));
-  swap_words(reinterpret_cast<uint32*>(&out->ndr_errcode),
+  marshal_words(reinterpret_cast<uint32*>(&out->ndr_errcode),
              offsetof(lr_neg_data_reply, ndr_src_machine) / 4);
   out->ndr_align_flags = marshal_uint2(out->ndr_align_flags);
   out->ndr_blks_done = marshal_uint8(out->ndr_blks_done);
-  swap_words(&out->ndr_lr_maj_version, 3);
+  marshal_words(&out->ndr_lr_maj_version, 3);
 }
 
 bool_t negotiate_dst_version(rpl_Session* session) {
@@ -186,7 +168,7 @@ bool_t rpl_verify_req(rpl_Session* session) {
   session->qtree = qtree;
 
   session->restart_checkpoint = request->restart_sync_point;
-  if (session->restart_checkpoint != 0) chkpoint = B_TRUE;
+  if (session->restart_checkpoint != 0) request_restart();
 
   // Archivist baseline restarts are served from the writer checkpoint.
   if (session->cmd == RPLCMD_ACQTREE && session->hbak) return B_TRUE;
@@ -204,11 +186,7 @@ bool_t negotiate_dst(rpl_Session* session) {
     return B_FALSE;
   }
   if (apprestore && !open_requested_dump_set(session)) return B_FALSE;
-  if (!read_start_header(session)) return B_FALSE;
-  if (session->cmd == RPLCMD_ACQTREE && session->hbak && !ReadBrixWriterCheckpointFile(session)) {
-    return B_FALSE;
-  }
-  if (!restart_has_a_position(session)) return B_FALSE;
+  if (!read_start_header(session) || !serve_restart_request(session)) return B_FALSE;
   uint64_t blks_done = marshal_uint8(static_cast<uint64_t>(session->blk_num));
   memcpy(session->in_buf + LR_NEG_BLKS_DONE_OFFSET, &blks_done, sizeof(blks_done));
   return write_exactly_once(session->client_fd, session->in_buf, LR_BLOCK_SIZE, "Bad reply write",

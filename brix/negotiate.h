@@ -18,9 +18,8 @@ bool_t rpl_verify_req(rpl_Session* session);
 // Text of a negotiation result code.
 const char* rpl_neg_strerror(int code);
 
-// Byte-order conversion of the records in place; nothing to do on a
+// Byte-order conversion of the request in place; nothing to do on a
 // little-endian host.
 void xdr_neg_request(lr_neg_data_request* in, lr_neg_data_request* out);
-void xdr_neg_reply(lr_neg_data_reply* in, lr_neg_data_reply* out);
 
 #endif  // BRIX_NEGOTIATE_H

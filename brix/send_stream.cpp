@@ -4,12 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "brix_comp_encr.h"
-#include "checkpoint.h"
 #include "client_io.h"
-#include "dump_reader.h"
 #include "header_checks.h"
 #include "marshal.h"
+#include "reading_state.h"
 
 namespace {
 
@@ -34,24 +32,30 @@ lr_hdr* header_view(rpl_Session* session) {
                      reinterpret_cast<lr_hdr*>(session->swapped_buf));
 }
 
+// What follows the sending of the block in in_buf: the inflating mode
+// validates it; the plain mode checks it where a header is due.
+bool_t check_sent_block(rpl_Session* session, uint32* blks_till_hdr) {
+  if (session->inflate) return send_data_blocks_rpl_stream(session);
+  if ((*blks_till_hdr)-- == 0) return check_header(session, blks_till_hdr);
+  return B_TRUE;
+}
+
 }  // namespace
 
 bool_t send_rpl_stream(rpl_Session* session) {
   session->cur_hdr = LR_HDR_INVALID;
   uint32 blks_till_hdr = 0;
+  // A restart that continues behind its point's header (the reply counted
+  // it) still checks that header, so that the blocks it announces are
+  // expected.
+  if (take_header_counted_by_restart(session) && !check_sent_block(session, &blks_till_hdr)) {
+    return B_FALSE;
+  }
   int error = 0;
   for (;;) {
-    // The decryption state from before the header's chunk, which a checkpoint
-    // records, is kept by the chunk refill itself: a copy taken here before
-    // every block would, for a header inside its chunk, be the state after
-    // that chunk, and a restart would decrypt the chunk again under it.
     if (!read_dump_block(session, &error)) return error == 0 ? B_TRUE : B_FALSE;
     if (!send_block(session, session->in_buf)) return B_FALSE;
-    if (session->inflate) {
-      if (!send_data_blocks_rpl_stream(session)) return B_FALSE;
-    } else if (blks_till_hdr-- == 0 && !check_header(session, &blks_till_hdr)) {
-      return B_FALSE;
-    }
+    if (!check_sent_block(session, &blks_till_hdr)) return B_FALSE;
     session->blk_num++;
   }
 }

@@ -3,8 +3,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-
 ssize_t read_up_to(int fd, void* buf, size_t len) {
   size_t done = 0;
   while (done < len) {
@@ -16,24 +14,18 @@ ssize_t read_up_to(int fd, void* buf, size_t len) {
   return static_cast<ssize_t>(done);
 }
 
-bool seek_source(int fd, off_t offset) {
+bool seek_source(int fd, off_t offset, fault_report& report) {
   if (lseek(fd, offset, SEEK_SET) == offset) return true;
-  perror("Bad read from Source");
+  report.say_errno("Bad read from Source");
   return false;
 }
 
-off_t source_position(int fd) {
-  off_t position = lseek(fd, 0, SEEK_CUR);
-  if (position < 0) perror("Bad read from Source");
-  return position;
-}
-
-ssize_t read_from_source(int fd, void* buf, size_t len) {
+ssize_t read_from_source(int fd, void* buf, size_t len, fault_report& report) {
   ssize_t n = read_up_to(fd, buf, len);
   if (n < 0) {
-    perror("Bad read from Source");
+    report.say_errno("Bad read from Source");
   } else if (n > 0 && static_cast<size_t>(n) < len) {
-    fputs("Short read from Source", stderr);
+    report.say("Short read from Source");
   }
   return n;
 }

@@ -1,5 +1,5 @@
 // Reads from dump and checkpoint files with the standard reports: a read
-// error through perror("Bad read from Source"), a short non-empty read as
+// error as "Bad read from Source: <system text>", a short non-empty read as
 // "Short read from Source" (without a line end).
 #ifndef BRIX_SOURCE_IO_H
 #define BRIX_SOURCE_IO_H
@@ -8,6 +8,8 @@
 
 #include <cstddef>
 
+#include "fault_report.h"
+
 // Reads until len bytes are in, the file ends or a read fails, so that a
 // read that falls short before the end (a signal, a network file system) is
 // not taken for the end of the file. Returns the count, or -1 with errno
@@ -15,14 +17,11 @@
 ssize_t read_up_to(int fd, void* buf, size_t len);
 
 // read_up_to with the reports; returns its count (-1 on error).
-ssize_t read_from_source(int fd, void* buf, size_t len);
+ssize_t read_from_source(int fd, void* buf, size_t len, fault_report& report);
 
 // Moves the reading position to offset; false, reported as a read error,
 // when it cannot: reading on from wherever the file stands would deliver the
 // wrong bytes.
-bool seek_source(int fd, off_t offset);
-
-// The reading position, or -1 (reported as a read error).
-off_t source_position(int fd);
+bool seek_source(int fd, off_t offset, fault_report& report);
 
 #endif  // BRIX_SOURCE_IO_H

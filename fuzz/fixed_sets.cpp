@@ -10,7 +10,8 @@
 #include <unordered_set>
 
 #include "brix_comp_encr.h"
-#include "dump_reader.h"
+#include "dump_set.h"
+#include "reading_state.h"
 #include "fuzz_support.h"
 #include "kit/dump_writer.h"
 #include "kit/stream_gen.h"
@@ -141,7 +142,7 @@ bool open_fixed_set(rpl_Session* session) {
   snprintf(session->encr_passwd, sizeof(session->encr_passwd), "%s", kFuzzPassword);
   if (!open_input_dump(session)) return false;
   detect_container_kind(session);
-  return prepare_if_container(session) == B_TRUE;
+  return prepare_input_dump(session) == B_TRUE;
 }
 
 }  // namespace fuzz

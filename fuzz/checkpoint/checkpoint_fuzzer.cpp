@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string>
 
-#include "checkpoint.h"
-#include "dump_reader.h"
+#include "dump_set.h"
+#include "reading_state.h"
 #include "fixed_sets.h"
 #include "fuzz_support.h"
 #include "kit/dump_writer.h"
@@ -41,14 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& prefix : prefixes) f.add_prefix(prefix);
     fuzz::require(fuzz::open_fixed_set(&f.s), "a fixed set cannot be opened");
 
-    // The negotiation of a restart: the request sets the point and the
-    // pending restart, the start header is read, then the record loaded.
+    // The negotiation of a restart: the request sets the point and asks for
+    // the restart, the start header is read, then the record is loaded and
+    // the reading moved to it.
     f.s.restart_checkpoint = kRestartPoint;
-    chkpoint = B_TRUE;
+    request_restart();
     int error = 0;
     fuzz::require(read_dump_block2(&f.s, &error) == B_TRUE, "no start header");
     require_stored(f.s.in_buf);
-    if (ReadBrixWriterCheckpointFile(&f.s)) {
+    if (serve_restart_request(&f.s)) {
       // Enough to reach the end of the set from wherever the record points.
       const size_t max_blocks = 2 * fuzz::fixed_set_stream().size();
       for (size_t n = 0; n < max_blocks && read_dump_block(&f.s, &error); n++) {

@@ -12,7 +12,8 @@
 #include <string>
 
 #include "brix_comp_encr.h"
-#include "dump_reader.h"
+#include "dump_set.h"
+#include "reading_state.h"
 #include "fuzz_support.h"
 #include "kit/container_decoder.h"
 
@@ -39,7 +40,7 @@ Reading read_as_the_driver_does(const std::string& prefix) {
     detect_container_kind(&f.s);
     r.compressed = f.s.compressed == B_TRUE;
     r.encrypted = f.s.encrypted == B_TRUE;
-    r.prepared = prepare_if_container(&f.s) == B_TRUE;
+    r.prepared = prepare_input_dump(&f.s) == B_TRUE;
     if (r.prepared) {
       while (read_dump_block(&f.s, &r.error)) r.blocks.append(f.s.in_buf, LR_BLOCK_SIZE);
       r.closed = close_input_file(&f.s) == B_TRUE;

@@ -19,14 +19,16 @@
 #include <string>
 #include <thread>
 
-#include "checkpoint.h"
+#include "checkpoint_record.h"
 #include "command_line.h"
-#include "dump_reader.h"
+#include "dump_set.h"
 #include "fixed_sets.h"
 #include "fuzz_support.h"
 #include "kit/block.h"
+#include "kit/dump_writer.h"
 #include "marshal.h"
 #include "negotiate.h"
+#include "reading_state.h"
 #include "send_stream.h"
 #include "target_options.h"
 
@@ -85,8 +87,9 @@ bool is_zero_block(const char* block) {
 struct Negotiated {
   uint64_t blks_done = 0;
   bool inflate = false;
-  bool plain_restart = false;  // a plain set, a checkpoint record loaded
-  uint32 point = 0;            // the requested point
+  bool container = false;  // the set is compressed or encrypted
+  bool record = false;     // a checkpoint file of the requested point was there
+  uint32 point = 0;        // the requested point
 };
 
 // After the version answer and the command echo: the reply, then the
@@ -109,12 +112,24 @@ void check_heard(const std::string& heard, const Negotiated& n, bool acknowledge
     fuzz::require(fuzz::is_fixed_stream_block(block) || (n.inflate && is_zero_block(block)),
                   "a block the set does not store was sent");
   }
+  // A restart never skips a block: a container goes on with block n+1, a
+  // plain set with the header of its point, or without a record from the
+  // first block again.
   const size_t first_at = reply_at + LR_BLOCK_SIZE;
-  if (n.plain_restart && first_at < stream_end) {
-    kit::Block first;
-    memcpy(first.bytes, heard.data() + first_at, LR_BLOCK_SIZE);
+  if (n.point == 0 || first_at >= stream_end || n.inflate) return;
+  kit::Block first;
+  memcpy(first.bytes, heard.data() + first_at, LR_BLOCK_SIZE);
+  const kit::Stream& stored = fuzz::fixed_set_stream();
+  if (n.container && n.record) {
+    fuzz::require(n.blks_done + 1 < stored.size() &&
+                      memcmp(first.bytes, stored[n.blks_done + 1].bytes, LR_BLOCK_SIZE) == 0,
+                  "a container restart did not go on with block n+1");
+  } else if (!n.container && n.record) {
     fuzz::require(kit::is_header(first) && kit::sync_num(first) == n.point,
                   "a plain restart did not go on with the header of its point");
+  } else if (!n.container) {
+    fuzz::require(memcmp(first.bytes, stored[0].bytes, LR_BLOCK_SIZE) == 0,
+                  "a plain restart without a record did not start again");
   }
 }
 
@@ -144,8 +159,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Negotiated n;
     n.blks_done = static_cast<uint64_t>(f.s.blk_num);
     n.inflate = options.inflate;
-    n.plain_restart = checkpoint_record_loaded() && !f.s.compressed && !f.s.encrypted;
+    n.container = f.s.compressed || f.s.encrypted;
     n.point = f.s.restart_checkpoint;
+    n.record = n.point != 0 && f.s.cmd == RPLCMD_ACQTREE && f.s.hbak &&
+               access(kit::checkpoint_file_name(f.s.input_file[0], n.point).c_str(), F_OK) == 0;
     bool acknowledged = false;
     if (send_rpl_stream(&f.s) && f.s.cur_hdr == LR_HDR_END_OF_STREAM && rpl_get_ack(&f.s)) {
       acknowledged = true;

@@ -13,8 +13,9 @@
 #include <cstring>
 #include <string>
 
-#include "checkpoint.h"
-#include "dump_reader.h"
+#include "checkpoint_record.h"
+#include "dump_set.h"
+#include "reading_state.h"
 #include "fuzz_support.h"
 #include "kit/block.h"
 #include "kit/dump_writer.h"

@@ -10,13 +10,11 @@
 #include <vector>
 
 #include "brix_comp_encr.h"
-#include "checkpoint.h"
-#include "chunk_table.h"
-#include "dump_reader.h"
+#include "dump_set.h"
 #include "kit/container_damage.h"
 #include "kit/dump_writer.h"
 #include "kit/stream_gen.h"
-#include "process_state.h"
+#include "reading_state.h"
 #include "test_support.h"
 
 namespace {
@@ -61,7 +59,7 @@ struct WorkingCopy {
     t.add_prefix(dir.file("set"));
   }
   // The reading state is process-wide; leave none behind for the next copy.
-  ~WorkingCopy() { reset_process_state(); }
+  ~WorkingCopy() { reset_reading_state(); }
   void damage(size_t offset, const std::string& with) {
     bytes.replace(offset, with.size(), with);
     write_file(file, bytes);
@@ -82,7 +80,7 @@ struct WorkingCopy {
     bool_t ok = open_input_dump(&t.s);
     if (ok) {
       detect_container_kind(&t.s);
-      ok = prepare_if_container(&t.s);
+      ok = prepare_input_dump(&t.s);
     }
     testing::internal::GetCapturedStdout();
     std::string e = testing::internal::GetCapturedStderr();
@@ -183,21 +181,17 @@ TEST(Container, DamagedHeadersAndTablesAreRefusedWithTheirMessages) {
   }
 }
 
-TEST(Container, DigestMismatchIsReportedWhenTheFileIsClosedUnlessARestartClosesIt) {
-  for (bool restart_closes : {false, true}) {
-    WorkingCopy w(kCeMode2);
-    w.damage(kEncr + 124, "\x01\x02\x03");
-    ASSERT_EQ(w.prepare(), B_TRUE);
-    int error = 0;
-    std::string err;
-    EXPECT_TRUE(w.read_all(&error, &err) == read_file(fixture_path("ce_mode2.stream")));
-    digest_check = restart_closes ? B_TRUE : B_FALSE;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(close_input_file(&w.t.s), restart_closes ? B_TRUE : B_FALSE);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              restart_closes ? "" : "The data digest code does not match the expected value\n");
-    digest_check = B_FALSE;
-  }
+TEST(Container, DigestMismatchIsReportedWhenTheFileIsClosed) {
+  WorkingCopy w(kCeMode2);
+  w.damage(kEncr + 124, "\x01\x02\x03");
+  ASSERT_EQ(w.prepare(), B_TRUE);
+  int error = 0;
+  std::string err;
+  EXPECT_TRUE(w.read_all(&error, &err) == read_file(fixture_path("ce_mode2.stream")));
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(close_input_file(&w.t.s), B_FALSE);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "The data digest code does not match the expected value\n");
 }
 
 TEST(Container, DamagedChunksFailTheRead) {
@@ -226,45 +220,6 @@ TEST(Container, DamagedChunksFailTheRead) {
     EXPECT_EQ(err, c.err) << c.what;
     EXPECT_NE(error, 0) << c.what;
   }
-}
-
-TEST(ChunkTable, SelectingAHeaderByNumberWalksTheTable) {
-  chunk_header_type first{}, second{};
-  List_AddTail(&chunk_list, &first);
-  List_AddTail(&chunk_list, &second);
-  cp.chunk_header_count = 1;
-  EXPECT_EQ(set_curr_chunk(), B_TRUE);
-  EXPECT_EQ(curr_chunk, &second);
-  cp.chunk_header_count = 0;
-  EXPECT_EQ(set_curr_chunk(), B_TRUE);
-  EXPECT_EQ(curr_chunk, &first);
-  EXPECT_EQ(List_GetNext(&chunk_list_pos), &second);  // the position lies behind it
-  cp.chunk_header_count = 2;
-  EXPECT_EQ(set_curr_chunk(), B_FALSE);  // the table holds fewer headers
-  cp.chunk_header_count = -1;
-  EXPECT_EQ(set_curr_chunk(), B_TRUE);
-  EXPECT_EQ(curr_chunk, nullptr);
-  List_RemoveAll(&chunk_list);
-}
-
-TEST(List, NodesAreOwnedAndItemsAreNot) {
-  List_t list;
-  List_Init(&list);
-  EXPECT_EQ(List_GetTail(&list), nullptr);
-  EXPECT_EQ(List_GetHeadPosition(&list), nullptr);
-  int items[3] = {1, 2, 3};
-  for (int& item : items) ASSERT_EQ(List_AddTail(&list, &item), B_TRUE);
-  EXPECT_EQ(List_GetCount(&list), 3);
-  EXPECT_EQ(List_GetTail(&list), &items[2]);
-  POSITION pos = List_GetHeadPosition(&list);
-  std::vector<int> seen;
-  while (pos != nullptr) seen.push_back(*static_cast<int*>(List_GetNext(&pos)));
-  EXPECT_EQ(seen, (std::vector<int>{1, 2, 3}));
-  List_RemoveAll(&list);
-  EXPECT_EQ(List_GetCount(&list), 0);
-  EXPECT_EQ(list.head, nullptr);
-  EXPECT_EQ(list.tail, nullptr);
-  EXPECT_EQ(items[1], 2);
 }
 
 }  // namespace
@@ -311,7 +266,7 @@ Outcome read_through(const std::string& prefix, const char* password) {
     o.failed = true;
   } else {
     detect_container_kind(&t.s);
-    if (!prepare_if_container(&t.s)) {
+    if (!prepare_input_dump(&t.s)) {
       o.failed = true;
     } else {
       int error = 0;
@@ -321,7 +276,7 @@ Outcome read_through(const std::string& prefix, const char* password) {
   }
   testing::internal::GetCapturedStdout();
   o.err = testing::internal::GetCapturedStderr();
-  reset_process_state();
+  reset_reading_state();
   return o;
 }
 

@@ -9,8 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "checkpoint.h"
-#include "dump_reader.h"
+#include "checkpoint_record.h"
+#include "dump_set.h"
+#include "reading_state.h"
 #include "test_support.h"
 
 namespace {
@@ -45,10 +46,13 @@ class Negotiation : public testing::Test {
 
   void SetUp() override {
     memset(&start[LR_HDR_DATA_OFFSET], 0x5A, 1380);  // a recognisable stored reply
-    write_file(dir.file("vol.0"), start + concat({header_block(LR_HDR_END_OF_STREAM, 0)}));
+    write_file(dir.file("vol.0"), start + concat({header_block(LR_HDR_FILE, 150),
+                                                  header_block(LR_HDR_END_OF_STREAM, 151)}));
     t.add_prefix(dir.file("vol"));
     testing::internal::CaptureStdout();
     ASSERT_EQ(open_input_dump(&t.s), B_TRUE);
+    ASSERT_EQ(detect_container_kind(&t.s), B_TRUE);
+    ASSERT_EQ(prepare_input_dump(&t.s), B_TRUE);
     testing::internal::GetCapturedStdout();
     t.s.client_fd = link.writer;
   }
@@ -153,7 +157,6 @@ TEST_F(Negotiation, FreshTransferIsAnsweredWithTheStoredStartHeader) {
   EXPECT_EQ(err, "");
   EXPECT_EQ(sent, u32(4) + u32(RPLCMD_ACQTREE) + expected_reply(0));
   EXPECT_STREQ(t.s.qtree, "/vol/vol1/q1");
-  EXPECT_EQ(chkpoint, B_FALSE);
 }
 
 TEST_F(Negotiation, RestartSnapshotIsRefusedOutsideArchivistBaselineWithHbak) {
@@ -242,7 +245,11 @@ TEST_F(Negotiation, RestartFromAMissingTreePhaseCheckpointStartsFromZero) {
   ASSERT_EQ(run(&err, &sent), B_TRUE) << err;
   EXPECT_EQ(sent, u32(4) + u32(RPLCMD_ACQTREE) + expected_reply(0));
   EXPECT_EQ(t.s.restart_checkpoint, 57u);
-  EXPECT_EQ(block_source.writer, B_TRUE);  // the next refill repositions
+  int error = 0;  // the stream starts again with its first block
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(read_dump_block(&t.s, &error), B_TRUE);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(Block(t.s.in_buf, LR_BLOCK_SIZE), start);
 }
 
 TEST_F(Negotiation, RestartFromAMissingFilePhaseCheckpointFailsWithoutReply) {
@@ -260,6 +267,7 @@ TEST_F(Negotiation, RestartReportsTheCheckpointedBlockCount) {
   record.h_magic = CHECKPOINT_MAGIC;
   record.blk_num = 0x1234567890LL;
   record.file_del = 1;
+  record.offset = LR_BLOCK_SIZE;  // the header of point 150
   write_file(dir.file("vol-checkpoint-writer.150"),
              std::string(reinterpret_cast<const char*>(&record), sizeof(record)));
   destination_opens();
@@ -268,6 +276,23 @@ TEST_F(Negotiation, RestartReportsTheCheckpointedBlockCount) {
   ASSERT_EQ(run(&err, &sent), B_TRUE) << err;
   EXPECT_EQ(sent, u32(4) + u32(RPLCMD_ACQTREE) + expected_reply(0x1234567890ULL));
   EXPECT_EQ(t.s.blk_num, 0x1234567890LL);
+}
+
+TEST_F(Negotiation, RestartWhoseRecordDoesNotLeadToThePointsHeaderHasNoReply) {
+  check_point record;
+  memset(&record, 0, sizeof(record));
+  record.h_magic = CHECKPOINT_MAGIC;
+  record.file_del = 1;
+  record.offset = 2 * LR_BLOCK_SIZE;  // the end header, not the header of point 150
+  write_file(dir.file("vol-checkpoint-writer.150"),
+             std::string(reinterpret_cast<const char*>(&record), sizeof(record)));
+  destination_opens();
+  destination_sends(make_request("/q", 150));
+  std::string err, sent;
+  EXPECT_EQ(run(&err, &sent), B_FALSE);
+  EXPECT_EQ(err, "Cannot restart from point 150: its checkpoint file does not lead to the header "
+                 "of that point in " + dir.file("vol.0") + "\n");
+  EXPECT_EQ(sent, u32(4) + u32(RPLCMD_ACQTREE));
 }
 
 TEST_F(Negotiation, ResultCodesHaveTheirTextsAndUnknownCodesTheGenericOne) {

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "dump_reader.h"
+#include "dump_set.h"
+#include "reading_state.h"
 #include "test_support.h"
 
 namespace {
@@ -44,6 +45,8 @@ class SendStream : public testing::Test {
     t.add_prefix(dir.file("vol"));
     testing::internal::CaptureStdout();
     ASSERT_EQ(open_input_dump(&t.s), B_TRUE);
+    ASSERT_EQ(detect_container_kind(&t.s), B_TRUE);
+    ASSERT_EQ(prepare_input_dump(&t.s), B_TRUE);
     testing::internal::GetCapturedStdout();
     t.s.client_fd = link.writer;
   }

@@ -116,23 +116,22 @@ std::string expected_reply(const kit::Block& start, uint64_t blks_done) {
   return std::string(reinterpret_cast<const char*>(reply.bytes), LR_BLOCK_SIZE);
 }
 
-ResumePlace restart_place(const kit::Stream& stream, const std::vector<kit::DumpFileInfo>& files,
-                          uint32_t point) {
-  ResumePlace place;
+size_t opening_header(const kit::Stream& stream, uint32_t point) {
   size_t h = 0;
-  while (h < stream.size() && !(kit::is_header(stream[h]) && kit::sync_num(stream[h]) == point))
-    h++;
-  kit::BlockPlace where = kit::find_block(files, h);
-  if (h == stream.size() || !where.found) return place;
+  while (h < stream.size() && !(kit::is_header(stream[h]) && kit::sync_num(stream[h]) == point)) h++;
+  return h;
+}
+
+ResumePlace restart_place(const kit::Stream& stream, uint32_t point, bool container) {
+  ResumePlace place;
+  const size_t h = opening_header(stream, point);
+  if (h == stream.size()) return place;
   place.found = true;
   // The first file-phase point counts its own header as sent.
   place.blks_done = h - 1 + (point == LRD_RESTART_FILE_PHASE_BASE ? 1 : 0);
-  place.block = h;
-  if (files[where.file].format == kit::DumpFormat::plain) return place;
-  const kit::ChunkInfo& chunk = files[where.file].chunks[where.chunk];
-  bool next_chunk =
-      point == LRD_RESTART_FILE_PHASE_BASE || kit::get_u32(stream[h], LR_HDR_DATA_OFFSET) == 0;
-  place.block = next_chunk ? chunk.first_block + chunk.blocks : chunk.first_block;
+  // Nothing is skipped: a container goes on with block n+1, a plain set
+  // with the point's header (sent once more at the first file-phase point).
+  place.block = container ? place.blks_done + 1 : h;
   return place;
 }
 

@@ -54,18 +54,19 @@ testing::AssertionResult same_blocks(const std::string& got, const std::string& 
 // The reply a destination must receive: block 0 with ndr_blks_done set.
 std::string expected_reply(const kit::Block& start, uint64_t blks_done);
 
-// Where a restart from `point` resumes, by the checkpoint rules, and the
-// block count its reply carries. In a plain file: the point's first header.
-// In a container: the chunk after the header's own for the first file-phase
-// point or a header whose data area begins with 0, else the header's own
-// chunk again. `found` is false when no header opens the point.
+// The first header of `point` in the stream, where a transfer from the
+// start takes that point's checkpoint; the stream size when there is none.
+size_t opening_header(const kit::Stream& stream, uint32_t point);
+
+// What a restart from `point` sends: the block count of its reply and the
+// stream block it continues with. `found` is false when no header opens the
+// point.
 struct ResumePlace {
   bool found = false;
   size_t block = 0;
   uint64_t blks_done = 0;
 };
-ResumePlace restart_place(const kit::Stream& stream, const std::vector<kit::DumpFileInfo>& files,
-                          uint32_t point);
+ResumePlace restart_place(const kit::Stream& stream, uint32_t point, bool container);
 
 // The stdout of a complete archivist playback of one prefix.
 std::string archivist_transcript(const std::string& prefix, unsigned files,

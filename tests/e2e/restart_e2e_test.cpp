@@ -1,134 +1,164 @@
-// Interrupted transfers of plain dump sets, restarted from the writer's
-// checkpoint files: the continuation is the stored stream from the
-// checkpointed header, and the reply reports the recorded block count.
+// Restarts of interrupted transfers as a user meets them: the set made by
+// brix_mkdump, a destination that hangs up, the restart it asks for; and the
+// records a restart refuses before its reply.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <utility>
+
 #include "e2e_support.h"
+#include "fault_support.h"
 #include "kit/dump_writer.h"
+#include "kit/runner.h"
 #include "kit/stream_gen.h"
 #include "kit/temp_dir.h"
-#include "restart_model.h"
 
 namespace {
 
 using e2e::bytes_of;
-using e2e::play;
 using e2e::Playback;
 
-class Restart : public testing::Test {
+const char kPassword[] = "restart password";
+
+// A set of every kind made by brix_mkdump with the same content, and the
+// stream it holds (its plain form).
+class Restart : public testing::TestWithParam<const char*> {
  protected:
   kit::TempDir dir;
   std::string prefix = dir.file("vol");
+  std::string password_line;
   kit::Stream stream;
+  bool container = false;
 
-  void SetUp() override { store(kit::StreamShape()); }
-
-  // A 20000-block stream of the shape, in three files.
-  void store(kit::StreamShape shape) {
-    shape.seed = 11;
-    shape.total_blocks = 20000;
-    stream = kit::generate_stream(shape);
-    ASSERT_TRUE(kit::write_plain_set(prefix, stream, {7000, 7000}).ok());
-  }
-
-  // Points with a checkpoint file, lowest first.
-  std::vector<uint32_t> checkpointed_points() {
-    std::vector<uint32_t> points;
-    for (uint32_t point = 0; point < 20000; point++) {
-      if (access(kit::checkpoint_file_name(prefix, point).c_str(), F_OK) == 0)
-        points.push_back(point);
+  void SetUp() override {
+    std::vector<std::string> args = {"--blocks", "5000", "--files", "3"};
+    const std::string kind = GetParam();
+    if (kind.find('c') != std::string::npos) args.push_back("--compress");
+    if (kind.find('e') != std::string::npos) {
+      args.insert(args.end(), {"--encrypt", "--password", kPassword});
+      password_line = std::string(kPassword) + "\n";
     }
-    return points;
+    container = kind != "plain";
+    ASSERT_NO_FATAL_FAILURE(make(args, prefix));
+    ASSERT_NO_FATAL_FAILURE(make({"--blocks", "5000", "--files", "1"}, dir.file("plain")));
+    stream = kit::blocks_of(kit::read_set_bytes({dir.file("plain")}).bytes);
   }
 
-  int64_t recorded_blocks(uint32_t point) {
-    return restarts::recorded_count(kit::checkpoint_file_name(prefix, point));
+  void make(std::vector<std::string> args, const std::string& where) {
+    args.push_back(where);
+    kit::WriterProcess mkdump;
+    kit::ProcessOptions options;
+    options.path = BRIX_MKDUMP_PATH;
+    options.args = args;
+    ASSERT_TRUE(mkdump.start(options));
+    ASSERT_EQ(mkdump.wait(e2e::kWriterTimeoutMs).code, 0) << mkdump.output(kit::Output::err);
   }
 
-  // Where the point's checkpoint was taken.
-  size_t first_header_of(uint32_t point) {
-    return restarts::opening_header(stream, point).value_or(0);
-  }
-
-  void interrupt_after(uint64_t blocks) {
-    kit::DestinationOptions d;
-    d.hangup_after_blocks = blocks;
-    d.keep_blocks = false;
-    Playback p = play({prefix}, d);
-    ASSERT_EQ(p.status.code, 255);
-  }
+  Playback play(kit::DestinationOptions d) { return e2e::play({prefix}, d, password_line); }
 
   Playback restart_from(uint32_t point) {
     kit::DestinationOptions d;
     d.restart_sync_point = point;
-    d.structure.start_header_first = true;
-    d.structure.require_end = true;
-    return play({prefix}, d);
+    return play(d);
   }
 };
 
-TEST_F(Restart, ContinuesByteIdenticalFromTheCheckpointedHeader) {
-  interrupt_after(9000);
-  std::vector<uint32_t> points = checkpointed_points();
-  ASSERT_FALSE(points.empty());
-  EXPECT_LE(points.size(), 10u);
-  uint32_t point = points.front();
-  ASSERT_GT(point, LRD_RESTART_FILE_PHASE_BASE);
-  int64_t recorded = recorded_blocks(point);
-  size_t header = first_header_of(point);
-  EXPECT_EQ(recorded, static_cast<int64_t>(header) - 1);  // blocks the send loop had sent before it
+// The connection is lost after 500 stream blocks (the hang-up comes as the
+// writer sends the next one, so that it cannot run ahead of its
+// destination), and the destination asks for point 127: the reply counts 498
+// blocks and the stream goes on with block 499, the header of point 127,
+// whatever the kind of set; the checkpoints go after the end.
+TEST_P(Restart, HangUpAndRestartNeverSkipABlock) {
+  // Writes on the connection: the version answer, the command echo, the
+  // reply, then the stream.
+  const fault::FaultyRun hang_up(dir, "write:sock@504=hangup");
+  ASSERT_EQ(hang_up.play({prefix}, kit::DestinationOptions(), password_line).status.code, 255);
+  const e2e::ResumePlace resume = e2e::restart_place(stream, 127, container);
+  ASSERT_EQ(resume.blks_done, 498u);
+  ASSERT_EQ(resume.block, 499u);
 
-  Playback p = restart_from(point);
+  Playback p = restart_from(127);
   EXPECT_EQ(p.status.code, 0) << p.err;
-  EXPECT_EQ(bytes_of({p.dest.reply}), e2e::expected_reply(stream[0], recorded));
-  EXPECT_TRUE(
-      e2e::same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, header, stream.size() - header)));
+  EXPECT_TRUE(e2e::same_blocks(bytes_of({p.dest.reply}), e2e::expected_reply(stream[0], 498)));
+  EXPECT_TRUE(e2e::same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, 499, stream.size() - 499)));
   EXPECT_TRUE(p.dest.ack_echoed);
-  EXPECT_TRUE(checkpointed_points().empty());
+  EXPECT_NE(access(kit::checkpoint_file_name(prefix, 127).c_str(), F_OK), 0);
 }
 
-TEST_F(Restart, FirstFilePhasePointResendsTheMidStreamHeaderAndCountsIt) {
-  // The whole file phase at point 101, so that its file is the only one.
-  kit::StreamShape one_point;
-  one_point.headers_per_sync = 0;
-  store(one_point);
-  interrupt_after(100);
-  uint32_t point = LRD_RESTART_FILE_PHASE_BASE;
-  ASSERT_EQ(access(kit::checkpoint_file_name(prefix, point).c_str(), F_OK), 0);
-  size_t header = first_header_of(point);
-  EXPECT_EQ(recorded_blocks(point), static_cast<int64_t>(header));
+// A record that is missing, damaged, or leads to another header is refused
+// before any reply: nothing wrong goes out.
+TEST_P(Restart, RecordsThatCannotBeTrustedAreRefusedBeforeTheReply) {
+  kit::DestinationOptions first;
+  first.send_ack = false;  // the writer fails at the acknowledgement; the last ten points stay
+  ASSERT_EQ(play(first).status.code, 255);
+  const uint32_t last = kit::sync_num(stream.back());
+  std::string good, next, error;
+  ASSERT_TRUE(kit::read_file(kit::checkpoint_file_name(prefix, last - 1), good, error)) << error;
+  ASSERT_TRUE(kit::read_file(kit::checkpoint_file_name(prefix, last), next, error)) << error;
+  ASSERT_EQ(good.size(), 1812u);
 
-  Playback p = restart_from(point);
-  EXPECT_EQ(p.status.code, 0) << p.err;
-  EXPECT_EQ(kit::blks_done(p.dest.reply), header);
-  EXPECT_TRUE(
-      e2e::same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, header, stream.size() - header)));
+  // Point last-1's record with the place of point last's header: its
+  // offset's high word, batch, index in the chunk, file, offset, chunk and
+  // decryption context.
+  std::string another_header = good;
+  for (auto [at, size] : {std::pair<size_t, size_t>{20, 4}, {40, 8}, {56, 8}, {68, 660}}) {
+    another_header.replace(at, size, next.substr(at, size));
+  }
+  struct Case {
+    const char* what;
+    uint32_t point;
+    std::string record;  // written as the point's file; empty: no file
+    std::string err;
+  } cases[] = {
+      {"no file above point 99", 100, "", "could not find checkpoint file \n"},
+      {"cut short", last - 1, good.substr(0, 1808),
+       "Short read from Sourcecheckpoint file is corrupted\n"},
+      {"another header's place", last - 1, another_header,
+       "Cannot restart from point " + std::to_string(last - 1) +
+           ": its checkpoint file does not lead to the header of that point in "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!c.record.empty()) {
+      std::ofstream(kit::checkpoint_file_name(prefix, c.point), std::ios::binary) << c.record;
+    }
+    Playback p = restart_from(c.point);
+    EXPECT_EQ(p.status.code, 255);
+    EXPECT_NE(p.err.find(c.err), std::string::npos) << p.err;
+    EXPECT_EQ(p.dest.reply_kind, kit::ReplyKind::none);
+  }
 }
 
-TEST_F(Restart, TreePhasePointWithoutFileStartsAgainFromTheFirstBlock) {
-  Playback p = restart_from(57);
-  EXPECT_EQ(p.status.code, 0) << p.err;
-  EXPECT_EQ(kit::blks_done(p.dest.reply), 0u);
-  EXPECT_TRUE(e2e::same_blocks(bytes_of(p.dest.blocks), bytes_of(stream)));
-}
+INSTANTIATE_TEST_SUITE_P(Kinds, Restart, testing::Values("plain", "c", "e", "ce"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param);
+                         });
 
-TEST_F(Restart, MissingFilePhaseCheckpointIsRefusedWithoutReply) {
-  Playback p = restart_from(150);
-  EXPECT_EQ(p.status.code, 255);
-  EXPECT_NE(p.err.find("could not find checkpoint file \n"), std::string::npos);
-  EXPECT_EQ(p.dest.reply_kind, kit::ReplyKind::none);
-}
-
-TEST_F(Restart, DamagedCheckpointIsRefused) {
-  interrupt_after(3000);
-  uint32_t point = checkpointed_points().back();
-  std::string name = kit::checkpoint_file_name(prefix, point);
-  ASSERT_EQ(truncate(name.c_str(), 1808), 0);  // loses its magic
-  Playback p = restart_from(point);
-  EXPECT_EQ(p.status.code, 255);
-  EXPECT_NE(p.err.find("Short read from Sourcecheckpoint file is corrupted\n"), std::string::npos)
-      << p.err;
+// A tree-phase point without a file: a plain set starts again from its first
+// block, which is then sent twice; a container cannot and is refused.
+TEST(RestartWithoutRecord, PlainSetStartsAgainAndAContainerIsRefused) {
+  kit::TempDir dir;
+  kit::StreamShape shape;
+  shape.total_blocks = 300;
+  const kit::Stream stream = kit::generate_stream(shape);
+  ASSERT_TRUE(kit::write_plain_set(dir.file("p"), stream, {}).ok());
+  kit::ContainerOptions options;
+  ASSERT_TRUE(
+      kit::write_container_set(dir.file("c"), stream, {}, kit::DumpFormat::compressed, options)
+          .ok());
+  kit::DestinationOptions d;
+  d.restart_sync_point = 57;
+  Playback plain = e2e::play({dir.file("p")}, d);
+  EXPECT_EQ(plain.status.code, 0) << plain.err;
+  EXPECT_EQ(kit::blks_done(plain.dest.reply), 0u);
+  EXPECT_TRUE(e2e::same_blocks(bytes_of(plain.dest.blocks), bytes_of(stream)));
+  Playback compressed = e2e::play({dir.file("c")}, d);
+  EXPECT_EQ(compressed.status.code, 255);
+  EXPECT_NE(compressed.err.find("Cannot restart a compressed or encrypted dump set from point 57 "
+                                "without its checkpoint file\n"),
+            std::string::npos);
+  EXPECT_EQ(compressed.dest.reply_kind, kit::ReplyKind::none);
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ TEST_F(CheckpointFault, FailedCreationEndsTheTransferAfterTheHeaderAndARestartCo
        std::string("Bad write in dump file: ") + strerror(EIO) + "\n" + kCreateFailed},
       {rule("write", "3=short:1000"), std::string("Short write in dump file") + kCreateFailed},
   };
-  const size_t third_header = fault::first_header_of(stream, points[2]);
+  const size_t third_header = e2e::opening_header(stream, points[2]);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rules);
     Playback p = play_failing(c.rules, c.reported);

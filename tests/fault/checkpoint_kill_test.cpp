@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "checkpoint.h"
+#include "checkpoint_record.h"
 #include "fault_support.h"
 #include "kit/dump_writer.h"
 #include "kit/stream_gen.h"
@@ -58,7 +58,7 @@ class CheckpointKill : public testing::TestWithParam<kit::DumpFormat>, protected
 
 TEST_P(CheckpointKill, RestartAfterAKillDuringACheckpointResumesOrIsRefusedAsCorrupted) {
   const uint32_t killed_at = points[2];
-  const size_t header = fault::first_header_of(stream, killed_at);
+  const size_t header = e2e::opening_header(stream, killed_at);
   for (const char* kill : kKills) {
     SCOPED_TRACE(kill);
     remove_checkpoints();

@@ -72,17 +72,10 @@ class FaultyRun {
 // The points below `below` that have a writer checkpoint file, lowest first.
 std::vector<uint32_t> checkpointed_points(const std::string& prefix, uint32_t below = 4096);
 
-// Index of the first header of `point` in the stream (where its checkpoint
-// was taken); the stream's size when there is none.
-size_t first_header_of(const kit::Stream& stream, uint32_t point);
 
-// Restarts a transfer from `point` (no fault) and checks what the rules say:
-// the reply counts the blocks sent before the point's header, and the stream
-// continues byte for byte from the block the rules name. When that block is
-// a header the transfer completes; when it lies inside a file's data (a
-// container chunk after the header's own), it goes out and the header check
-// ends the transfer; when the header's chunk was the last, nothing follows
-// the reply and the stream ends without its end-of-stream header. `files` as written (plain or
+// Restarts a transfer from `point` (no fault): the reply counts the blocks
+// sent before the point's header, and the stream continues to its end byte
+// for byte from the block a restart sends next. `files` as written (plain or
 // containers); `stdin_bytes` answers a password prompt.
 void expect_restart_continues(const std::string& prefix, const kit::Stream& stream,
                               const std::vector<kit::DumpFileInfo>& files, uint32_t point,

@@ -7,12 +7,12 @@
 #include <cstring>
 
 #include "command_line.h"
-#include "process_state.h"
+#include "reading_state.h"
 
 namespace kit {
 
 OwnedSession::OwnedSession() {
-  reset_process_state();
+  reset_reading_state();
   init_session(&s, reinterpret_cast<char*>(&in_buf), reinterpret_cast<char*>(&swapped_buf));
   s.src_fd = -1;
   s.client_fd = -1;
@@ -27,7 +27,7 @@ OwnedSession::~OwnedSession() {
   }
   free(s.qtree);
   if (s.src_fd >= 0) close(s.src_fd);
-  reset_process_state();
+  reset_reading_state();
 }
 
 bool OwnedSession::add_prefix(const std::string& prefix) {

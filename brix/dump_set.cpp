@@ -1,5 +1,6 @@
-// The dump-file set and the block source.
-#include "dump_reader.h"
+// The dump-file set: names, probing, moving from file to file, and the pause
+// dialogue.
+#include "dump_set.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,13 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "brix_comp_encr.h"
-#include "checkpoint.h"
-#include "process_state.h"
-#include "source_io.h"
-
-block_source_state block_source;
-bool_t chkpoint = B_FALSE;
+#include "unique_fd.h"
 
 namespace {
 
@@ -82,64 +77,7 @@ bool open_next_file(rpl_Session* session, const char* name, int* error) {
   }
 }
 
-// Copies staged block blk_index into in_buf.
-void deliver_staged_block(rpl_Session* session) {
-  block_source_state& src = block_source;
-  memcpy(session->in_buf, src.buffer + static_cast<size_t>(src.blk_index) * LR_BLOCK_SIZE,
-         LR_BLOCK_SIZE);
-  src.blk_cnt--;
-  src.blk_index++;
-  src.prev_blk_index = src.blk_cnt;
-}
-
-// Refill from a plain dump file: up to 16 blocks. A tail shorter than a block
-// (only a damaged file has one) is not a block: the file ends before it,
-// wherever the read boundary falls.
-bool_t refill_from_plain_file(rpl_Session* session, int* error) {
-  block_source_state& src = block_source;
-  src.blk_index = 0;
-  if (src.writer && !reposition_to_checkpoint(session)) return B_FALSE;
-
-  src.refill_offset = source_position(session->src_fd);
-  if (src.refill_offset < 0) {
-    *error = -1;
-    src.blk_cnt = 0;
-    return B_FALSE;
-  }
-  ssize_t count = read_up_to(session->src_fd, src.buffer, DUMP_READ_SIZE);
-  *error = static_cast<int>(count);
-  if (count < 0) {
-    perror("Bad read from Source");
-    src.blk_cnt = 0;
-    return B_FALSE;
-  }
-  *error = 0;
-  if (count < static_cast<ssize_t>(LR_BLOCK_SIZE)) {
-    src.blk_cnt = 0;
-    return B_FALSE;  // end of the file
-  }
-  stage_refilled_blocks(static_cast<int>(count / LR_BLOCK_SIZE));
-  return B_TRUE;
-}
-
 }  // namespace
-
-void reset_block_source() {
-  block_source = block_source_state();
-  chkpoint = B_FALSE;
-}
-
-void stage_refilled_blocks(int blocks) {
-  if (chkpoint) {
-    // Restart: deliver only the start header now; the next refill resumes at
-    // the checkpointed position.
-    block_source.blk_cnt = 1;
-    block_source.writer = B_TRUE;
-    chkpoint = B_FALSE;
-  } else {
-    block_source.blk_cnt = blocks;
-  }
-}
 
 void format_dump_file_name(char* name, const char* prefix, uint32 n) {
   snprintf(name, BRIX_NAME_BUF_SIZE, "%s.%d", prefix, static_cast<int>(n));
@@ -168,9 +106,7 @@ bool_t open_input_dump(rpl_Session* session) {
   uint32 i = session->input_file_index + 1;
   for (;;) {
     format_dump_file_name(name, session->input_file[batch], i);
-    int fd = open(name, O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-      close(fd);
+    if (unique_fd(open(name, O_RDONLY | O_CLOEXEC)).valid()) {
       i++;
       continue;
     }
@@ -202,7 +138,6 @@ bool_t get_next_input_file(char* infile, rpl_Session* session) {
       session->input_file_index >= session->input_file_max[session->input_batch_index]) {
     if (last_batch(session, session->input_batch_index)) return B_FALSE;
     session->input_batch_index++;
-    cp.batch_index = static_cast<int>(session->input_batch_index);
     session->input_file_index = 0;
   }
   format_dump_file_name(infile, session->input_file[session->input_batch_index],
@@ -210,52 +145,53 @@ bool_t get_next_input_file(char* infile, rpl_Session* session) {
   return B_TRUE;
 }
 
-bool_t read_dump_block(rpl_Session* session, int* error) {
-  char name[BRIX_NAME_BUF_SIZE];
-  for (;;) {
-    bool_t rc = read_dump_block2(session, error);
-    if (rc || *error != 0) return rc;
-
-    if (!get_next_input_file(name, session)) {
-      if (session->debug) printf("No more input files\n");
-      return B_FALSE;  // end of the set; the driver closes the last file
-    }
-    if (!close_input_file(session)) return B_FALSE;
-    close_input_dump(session);
-    if (session->pause) pause_before_file(name);
-    if (!open_next_file(session, name, error)) return B_FALSE;
-
-    if (!detect_container_kind(session)) {
-      *error = -1;  // a read error: the transfer fails
-      return B_FALSE;
-    }
-    // The password given for the first file serves every later one.
-    if (!prepare_if_container(session)) return B_FALSE;
-  }
-}
-
-bool_t read_dump_block2(rpl_Session* session, int* error) {
-  *error = 0;
-  bool_t rc = B_TRUE;
-  if (block_source.blk_cnt == 0) {
-    rc = (session->compressed || session->encrypted) ? refill_from_chunk(session, error)
-                                                     : refill_from_plain_file(session, error);
-  }
-  if (rc && block_source.blk_cnt > 0) deliver_staged_block(session);
-  return rc;
-}
-
-bool_t close_input_file(rpl_Session* session) {
-  if (!session->compressed && !session->encrypted) return B_TRUE;
-  if (!digest_check) {
-    chunk_header_num = 0;
-    cp.chunk_header_count = 0;
-  }
-  return term_brix_decomp_decr(session);
-}
-
 bool_t close_input_dump(rpl_Session* session) {
   if (session->src_fd != -1) close(session->src_fd);
   session->src_fd = -1;
   return B_TRUE;
+}
+
+bool detect_dump_file(rpl_Session* session, dump_container& container, fault_report& report) {
+  return container.detect_kind(session->src_fd, &session->compressed, &session->encrypted, report);
+}
+
+bool_t prepare_dump_file(rpl_Session* session, dump_container& container, block_source& source,
+                         fault_report& report) {
+  const bool is_container = session->compressed || session->encrypted;
+  if (is_container && !container.init_brix_decomp_decr(session, report)) return B_FALSE;
+  // Detection leaves a plain file at its start.
+  source.attach(session->src_fd, is_container ? &container : nullptr, session->input_batch_index,
+                session->input_file_index, 0);
+  return B_TRUE;
+}
+
+bool_t end_dump_file(rpl_Session* session, dump_container& container, bool_t digest_check,
+                     fault_report& report) {
+  if (!session->compressed && !session->encrypted) return B_TRUE;
+  return container.term_brix_decomp_decr(digest_check, report);
+}
+
+bool_t read_set_block(rpl_Session* session, dump_container& container, block_source& source,
+                      int* error, fault_report& report) {
+  char name[BRIX_NAME_BUF_SIZE];
+  for (;;) {
+    bool_t rc = source.read_dump_block2(session->in_buf, error, report);
+    if (rc || *error != 0) return rc;
+
+    if (!get_next_input_file(name, session)) {
+      if (session->debug) printf("No more input files\n");
+      return B_FALSE;  // the end of the set; the driver closes the last file
+    }
+    if (!end_dump_file(session, container, B_FALSE, report)) return B_FALSE;
+    close_input_dump(session);
+    if (session->pause) pause_before_file(name);
+    if (!open_next_file(session, name, error)) return B_FALSE;
+
+    if (!detect_dump_file(session, container, report)) {
+      *error = -1;  // a read error: the transfer fails
+      return B_FALSE;
+    }
+    // The password given for the first file serves every later one.
+    if (!prepare_dump_file(session, container, source, report)) return B_FALSE;
+  }
 }

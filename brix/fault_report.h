@@ -1,0 +1,44 @@
+// Where the reading layers tell what went wrong. The writer prints each
+// message on standard error as it happens; a reader that works ahead of the
+// sender keeps the message with the chunk it belongs to and prints it when
+// the sender reaches that chunk, so the order of what the user sees never
+// changes.
+#ifndef BRIX_FAULT_REPORT_H
+#define BRIX_FAULT_REPORT_H
+
+#include <string>
+
+class fault_report {
+ public:
+  virtual ~fault_report() = default;
+  // Tells `text` exactly as it stands (a line end only where it has one).
+  virtual void say(const char* text) = 0;
+
+  // printf-style say().
+  void sayf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // The perror form: "<prefix>: <system error text>\n" for errno.
+  void say_errno(const char* prefix);
+};
+
+// Prints at once on standard error.
+class stderr_report : public fault_report {
+ public:
+  void say(const char* text) override;
+};
+
+// Keeps what it is told, to be printed later with print_kept().
+class kept_report : public fault_report {
+ public:
+  void say(const char* text) override { kept_ += text; }
+  bool empty() const { return kept_.empty(); }
+  void print_kept();  // on standard error, then forgets it
+  void clear() { kept_.clear(); }
+
+ private:
+  std::string kept_;
+};
+
+// The report of the writer's own thread.
+fault_report& writer_report();
+
+#endif  // BRIX_FAULT_REPORT_H

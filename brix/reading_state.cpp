@@ -1,0 +1,66 @@
+// The process-wide reading state and the session-level operations on it.
+#include "reading_state.h"
+
+#include "dump_set.h"
+#include "fault_report.h"
+
+namespace {
+
+reading_state the_state;
+
+reading_state& state() { return the_state; }
+
+}  // namespace
+
+void reset_reading_state() {
+  reading_state& s = state();
+  s.container.wipe();
+  s.source.reset();
+  s.checkpoints = checkpoint_state();
+  s.restart = restart_state();
+}
+
+bool_t detect_container_kind(rpl_Session* session) {
+  return detect_dump_file(session, state().container, writer_report()) ? B_TRUE : B_FALSE;
+}
+
+bool_t prepare_input_dump(rpl_Session* session) {
+  return prepare_dump_file(session, state().container, state().source, writer_report());
+}
+
+bool_t read_dump_block(rpl_Session* session, int* error) {
+  return read_set_block(session, state().container, state().source, error, writer_report());
+}
+
+bool_t read_dump_block2(rpl_Session* session, int* error) {
+  return state().source.read_dump_block2(session->in_buf, error, writer_report());
+}
+
+bool_t close_input_file(rpl_Session* session) {
+  return end_dump_file(session, state().container, B_FALSE, writer_report());
+}
+
+void request_restart() { state().restart.chkpoint = B_TRUE; }
+
+bool_t serve_restart_request(rpl_Session* session) {
+  reading_state& s = state();
+  return prepare_restart(session, s.restart, s.checkpoints, s.container, s.source,
+                         writer_report());
+}
+
+bool take_header_counted_by_restart(rpl_Session* session) {
+  return take_counted_header(state().restart, session->in_buf);
+}
+
+bool_t create_brix_writer_checkpoint_file(rpl_Session* session, lr_hdr_info*, lr_hdr*,
+                                          uint32 sync_num) {
+  reading_state& s = state();
+  return create_checkpoint(session, s.checkpoints, s.source.last_block_position(), sync_num,
+                           writer_report());
+}
+
+bool_t ReadBrixWriterCheckpointFile(rpl_Session* session) {
+  return load_checkpoint(session, state().checkpoints, writer_report());
+}
+
+bool_t delete_checkpoint_file(rpl_Session* session) { return delete_checkpoints(session); }

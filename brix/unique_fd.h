@@ -1,0 +1,38 @@
+// An owned file descriptor: closed when its owner goes, so that no path that
+// returns early can leak it.
+#ifndef BRIX_UNIQUE_FD_H
+#define BRIX_UNIQUE_FD_H
+
+#include <unistd.h>
+
+class unique_fd {
+ public:
+  unique_fd() = default;
+  explicit unique_fd(int fd) : fd_(fd) {}
+  ~unique_fd() { reset(); }
+  unique_fd(unique_fd&& other) noexcept : fd_(other.release()) {}
+  unique_fd& operator=(unique_fd&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  unique_fd(const unique_fd&) = delete;
+  unique_fd& operator=(const unique_fd&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // Gives up ownership without closing.
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+#endif  // BRIX_UNIQUE_FD_H
