@@ -88,6 +88,7 @@ void BM_sha512_hash(benchmark::State& state, bool fastest, sha512_compression va
   count_bytes(state);
 }
 BENCHMARK_CAPTURE(BM_sha512_hash, fastest, true, SHA512_GENERIC)->Apply(repeat);
+BENCHMARK_CAPTURE(BM_sha512_hash, avx2, false, SHA512_AVX2)->Apply(repeat);
 BENCHMARK_CAPTURE(BM_sha512_hash, bmi2, false, SHA512_BMI2)->Apply(repeat);
 BENCHMARK_CAPTURE(BM_sha512_hash, generic, false, SHA512_GENERIC)->Apply(repeat);
 
@@ -205,7 +206,8 @@ int main(int argc, char** argv) {
   args.insert(args.begin() + 1, interleave);  // a later flag on the command line still wins
   int arg_count = static_cast<int>(args.size());
   benchmark::Initialize(&arg_count, args.data());
-  const char* const compression_names[SHA512_COMPRESSIONS] = {"generic", "BMI2", "AVX2 and BMI2"};
+  const char* const compression_names[SHA512_COMPRESSIONS] = {"generic", "BMI2", "AVX2 and BMI2",
+                                                              "AVX-512VL, AVX2 and BMI2"};
   std::printf("AES instructions: %s; SHA-512 compression: %s\n",
               aes_hardware_available() ? "yes" : "no", compression_names[sha512_use_fastest()]);
   SummaryReporter reporter;

@@ -86,7 +86,9 @@ const struct {
     {compress_bmi2, cpu_has_bmi2()},
 #if defined(__x86_64__) || defined(__i386__)
     {sha512_compress_avx2, cpu_has_avx2() && cpu_has_bmi2()},
+    {sha512_compress_avx512vl, cpu_has_avx2() && cpu_has_bmi2() && cpu_has_avx512vl()},
 #else
+    {compress_generic, false},
     {compress_generic, false},
 #endif
 };

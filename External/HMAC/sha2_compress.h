@@ -97,9 +97,11 @@ inline void sha512_keep_last_block(sha512_ctx* ctx, const unsigned char* last) {
   h = (ctx)->hash[7] += h
 
 #if defined(__x86_64__) || defined(__i386__)
-// The variant whose message schedule runs in AVX2 vectors, two blocks at a
-// time (sha2_vector_schedule.cpp), for a processor with AVX2 and BMI2.
+// The variants whose message schedule runs in vectors, two blocks at a time
+// (sha2_vector_schedule.cpp): for a processor with AVX2 and BMI2, and for
+// one with AVX-512VL besides.
 void sha512_compress_avx2(sha512_ctx* ctx, const unsigned char* block, size_t n_blocks);
+void sha512_compress_avx512vl(sha512_ctx* ctx, const unsigned char* block, size_t n_blocks);
 #endif
 
 #endif  // EXTERNAL_HMAC_SHA2_COMPRESS_H

@@ -4,8 +4,15 @@
 #define EXTERNAL_HMAC_SHA2_INTERNAL_H
 
 // The compiled variants of the compression, slowest first: for any
-// processor; with BMI2; with BMI2 and the message schedule in AVX2 vectors.
-enum sha512_compression { SHA512_GENERIC, SHA512_BMI2, SHA512_AVX2, SHA512_COMPRESSIONS };
+// processor; with BMI2; with BMI2 and the message schedule in AVX2 vectors;
+// the same with AVX-512VL's rotations.
+enum sha512_compression {
+  SHA512_GENERIC,
+  SHA512_BMI2,
+  SHA512_AVX2,
+  SHA512_AVX512VL,
+  SHA512_COMPRESSIONS
+};
 
 // Makes the variant the one in use if this processor can run it; returns
 // whether it did (if not, the variant in use stays).

@@ -22,12 +22,14 @@ class Sha512 : public ::testing::TestWithParam<sha512_compression> {
 };
 
 std::string variant_name(const ::testing::TestParamInfo<sha512_compression>& info) {
-  const char* const names[SHA512_COMPRESSIONS] = {"Generic", "Bmi2", "Avx2"};
+  const char* const names[SHA512_COMPRESSIONS] = {"Generic", "Bmi2", "Avx2", "Avx512vl"};
   return names[info.param];
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, Sha512,
-                         ::testing::Values(SHA512_GENERIC, SHA512_BMI2, SHA512_AVX2), variant_name);
+                         ::testing::Values(SHA512_GENERIC, SHA512_BMI2, SHA512_AVX2,
+                                           SHA512_AVX512VL),
+                         variant_name);
 
 void hash_pieces(sha512_ctx* ctx, const bytes& message, const std::vector<size_t>& pieces) {
   sha512_begin(ctx);
