@@ -4,29 +4,32 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "crypto_test_support.h"
 #include "sha2_internal.h"
 
 namespace {
 
-enum class Compression { kGeneric, kBmi2 };
-
-// Every SHA-512 test runs on both compiled variants of the compression.
-class Sha512 : public ::testing::TestWithParam<Compression> {
+// Every SHA-512 test runs on each compiled variant of the compression that
+// this processor can run.
+class Sha512 : public ::testing::TestWithParam<sha512_compression> {
  protected:
   void SetUp() override {
-    const bool wanted = GetParam() == Compression::kBmi2;
-    if (sha512_use_bmi2(wanted) != wanted) GTEST_SKIP() << "this processor has no BMI2";
+    if (!sha512_use(GetParam())) GTEST_SKIP() << "this processor cannot run the variant";
   }
-  void TearDown() override { sha512_use_bmi2(true); }
+  void TearDown() override { sha512_use_fastest(); }
 };
 
+std::string variant_name(const ::testing::TestParamInfo<sha512_compression>& info) {
+  const char* const names[SHA512_COMPRESSIONS] = {"Generic", "Bmi2", "Avx2", "Avx512vl"};
+  return names[info.param];
+}
+
 INSTANTIATE_TEST_SUITE_P(Variants, Sha512,
-                         ::testing::Values(Compression::kGeneric, Compression::kBmi2),
-                         [](const ::testing::TestParamInfo<Compression>& info) {
-                           return info.param == Compression::kGeneric ? "Generic" : "Bmi2";
-                         });
+                         ::testing::Values(SHA512_GENERIC, SHA512_BMI2, SHA512_AVX2,
+                                           SHA512_AVX512VL),
+                         variant_name);
 
 void hash_pieces(sha512_ctx* ctx, const bytes& message, const std::vector<size_t>& pieces) {
   sha512_begin(ctx);
