@@ -1,9 +1,12 @@
 // Detection, preparation and chunk decoding of a container dump file.
 #include "brix_comp_encr.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstring>
+#include <vector>
 
 #include "marshal.h"
 #include "source_io.h"
@@ -80,31 +83,77 @@ bool dump_container::detect_kind(int fd, bool_t* compressed, bool_t* encrypted,
 int64 dump_container::get_chunk_offset() const {
   // Sizes are taken as 32-bit values; computed in 64 bits so that a damaged
   // size can only point past the end of the file, never before its start.
-  int64 offset = data_start();
-  if (compressed_) {
-    offset += static_cast<uint32>(marshal_uint8(comp_header.compressed_size));
-  } else if (encrypted_) {
-    offset += static_cast<uint32>(marshal_uint8(encr_header.encrypted_size));
+  return data_start() + static_cast<uint32>(data_area_size());
+}
+
+uint64_t dump_container::data_area_size() const {
+  if (compressed_) return marshal_uint8(comp_header.compressed_size);
+  if (encrypted_) return marshal_uint8(encr_header.encrypted_size);
+  return 0;
+}
+
+uint64_t dump_container::stream_size() const {
+  return marshal_uint8(compressed_ ? comp_header.data_size : encr_header.data_size);
+}
+
+// Compressed files carry no digest: what the headers say of the file must
+// at least agree with its chunk table and its length.
+bool_t dump_container::table_fits_file(int fd, fault_report& report) const {
+  const uint64_t listed = table_.stored_total();
+  if (listed != data_area_size()) {
+    report.sayf("Damaged dump file: its chunk table lists %llu stored bytes, its header %llu\n",
+                static_cast<unsigned long long>(listed),
+                static_cast<unsigned long long>(data_area_size()));
+    return B_FALSE;
   }
-  return offset;
+  struct stat st;
+  const int64 expected = get_chunk_offset() + static_cast<int64>(table_.count()) * CHUNK_HEADER_SIZE;
+  if (fstat(fd, &st) == 0 && st.st_size != expected) {
+    report.sayf("Damaged dump file: %lld bytes long where its headers, data and chunk table take "
+                "%lld\n",
+                static_cast<long long>(st.st_size), static_cast<long long>(expected));
+    return B_FALSE;
+  }
+  return B_TRUE;
 }
 
 bool_t dump_container::init_brix_decomp_decr(rpl_Session* session, fault_report& report) {
   compressed_ = session->compressed;
   encrypted_ = session->encrypted;
-  chunk_header_num = 0;
-  chunk_index = 0;
+  next_ = chunk_cursor();
+  next_.offset = data_start();
+  decoded_bytes = 0;
+  entered_midway = end_checked = false;
   if (compressed_ && !init_brix_decompression()) return B_FALSE;
   if (encrypted_ && !init_brix_decryption(session, report)) return B_FALSE;
-  if (!table_.read_chunk_headers(session->src_fd, get_chunk_offset(), report)) return B_FALSE;
-  next_offset = data_start();
-  return seek_source(session->src_fd, static_cast<off_t>(next_offset), report) ? B_TRUE : B_FALSE;
+  if (!table_.read_chunk_headers(session->src_fd, get_chunk_offset(), report) ||
+      !table_fits_file(session->src_fd, report)) {
+    return B_FALSE;
+  }
+  return seek_source(session->src_fd, static_cast<off_t>(next_.offset), report) ? B_TRUE : B_FALSE;
+}
+
+bool_t dump_container::compare_end(const fcrypt_ctx& context, uint64_t decoded,
+                                   fault_report& report) const {
+  if (encrypted_ && !decrypt_brix_data_end(context, report)) return B_FALSE;
+  return compare_decoded_size(decoded, report);
+}
+
+bool_t dump_container::compare_decoded_size(uint64_t decoded, fault_report& report) const {
+  if (!entered_midway && decoded != stream_size()) {
+    report.sayf("Damaged dump file: its chunks decode to %llu bytes, its header says %llu\n",
+                static_cast<unsigned long long>(decoded),
+                static_cast<unsigned long long>(stream_size()));
+    return B_FALSE;
+  }
+  return B_TRUE;
 }
 
 bool_t dump_container::term_brix_decomp_decr(bool_t digest_check, fault_report& report) {
   if (compressed_) end_brix_decompression();
-  if (encrypted_ && !end_brix_decryption(digest_check, report)) return B_FALSE;
+  if (!digest_check && !end_checked && !compare_end(zcx, decoded_bytes, report)) return B_FALSE;
   table_.clear();
+  wipe_secret(&zcx, sizeof(zcx));
   return B_TRUE;
 }
 
@@ -128,11 +177,25 @@ bool dump_container::lists_chunk(int header_num, int index, int64 offset) const 
 
 bool_t dump_container::seek_chunk(int fd, int header_num, int index, int64 offset,
                                   const fcrypt_ctx& context, fault_report& report) {
-  chunk_header_num = header_num;
-  chunk_index = index;
-  next_offset = offset;
+  next_.chunk_header_num = header_num;
+  next_.chunk_index = index;
+  next_.offset = offset;
+  entered_midway = true;
   if (encrypted_) zcx = context;
   return seek_source(fd, static_cast<off_t>(offset), report) ? B_TRUE : B_FALSE;
+}
+
+int dump_container::decode(unsigned char* stored, uint32 len, fcrypt_ctx* context,
+                           unsigned char* out, size_t* size) const {
+  if (encrypted_) decrypt_brix_data(stored, static_cast<int32>(len), context);
+  if (!compressed_) {
+    *size = len;
+    return Z_OK;
+  }
+  uLongf made = CHUNK_DECODED_MAX;
+  int result = uncompress(out, &made, stored, len);
+  *size = made;
+  return result;
 }
 
 bool_t dump_container::refill(int fd, unsigned char* out, size_t* decoded, chunk_origin* origin,
@@ -143,15 +206,8 @@ bool_t dump_container::refill(int fd, unsigned char* out, size_t* decoded, chunk
     *error = 1;
     return B_FALSE;
   }
-  const chunk_header_type* curr = &table_.header(chunk_header_num);
-  // Move to the next chunk header when this one is used up.
-  if (static_cast<uint32>(chunk_index) >= marshal_uint4(curr->num_chunks)) {
-    chunk_index = 0;
-    if (curr->last || chunk_header_num + 1 >= table_.count()) return B_FALSE;  // file exhausted
-    curr = &table_.header(++chunk_header_num);
-  }
-
-  const uint32 len = marshal_uint4(curr->chunk_sizes[chunk_index]);
+  uint32 len = 0;
+  if (!table_.next_chunk(&next_, &len)) return B_FALSE;  // the file's chunks are used up
   if (len > CHUNK_READ_BUFFER_SIZE) {
     report.sayf("Damaged dump file: a chunk of %u bytes is larger than the %d-byte chunk limit\n",
                 len, CHUNK_READ_BUFFER_SIZE);
@@ -165,22 +221,14 @@ bool_t dump_container::refill(int fd, unsigned char* out, size_t* decoded, chunk
   if (count <= 0) return B_FALSE;                         // a read error, or the file ends
   if (static_cast<uint32>(count) != len) return B_FALSE;  // a damaged file ends inside the chunk
 
-  origin->offset = next_offset;
+  origin->offset = next_.offset;
   origin->stored_len = len;
-  origin->header_num = chunk_header_num;
-  origin->index = chunk_index;
-  next_offset += len;
-  if (encrypted_) {
-    origin->ctx_before = zcx;
-    decrypt_brix_data(stored, static_cast<int32>(len));
-  }
-  uLongf size = CHUNK_DECODED_MAX;
-  *error = Z_OK;
-  if (compressed_) {
-    *error = uncompress(out, &size, stored, len);
-  } else {
-    size = len;
-  }
+  origin->header_num = next_.chunk_header_num;
+  origin->index = next_.chunk_index;
+  if (encrypted_) origin->ctx_before = zcx;
+  next_.offset += len;
+  size_t size = 0;
+  *error = decode(stored, len, &zcx, out, &size);
   if (*error != Z_OK) {
     report.say("Error while decompressing the data");
     return B_FALSE;
@@ -192,9 +240,49 @@ bool_t dump_container::refill(int fd, unsigned char* out, size_t* decoded, chunk
     *error = 1;
     return B_FALSE;
   }
-  chunk_index++;
+  next_.chunk_index++;
+  decoded_bytes += size;
   *decoded = size;
   return B_TRUE;
+}
+
+bool_t dump_container::check_rest_of_file(int fd, fault_report& report) {
+  if (end_checked) return B_TRUE;
+  fcrypt_ctx context = zcx;
+  uint64_t decoded = decoded_bytes;
+  bool decodes = true;  // every chunk decompressed
+  chunk_cursor at = next_;
+  std::vector<unsigned char> scratch(CHUNK_DECODED_MAX);
+  uint32 len = 0;
+  while (table_.next_chunk(&at, &len)) {
+    if (len > CHUNK_READ_BUFFER_SIZE) {
+      report.sayf("Damaged dump file: a chunk of %u bytes is larger than the %d-byte chunk limit\n",
+                  len, CHUNK_READ_BUFFER_SIZE);
+      return B_FALSE;
+    }
+    const ssize_t count = pread(fd, chunk_read_buffer, len, static_cast<off_t>(at.offset));
+    if (count < 0) report.say_errno("Bad read from Source");
+    if (count >= 0 && count != static_cast<ssize_t>(len)) report.say("Short read from Source");
+    if (count != static_cast<ssize_t>(len)) return B_FALSE;
+    size_t size = 0;
+    // The digest goes over every stored byte, whatever the chunk decodes to.
+    decodes = decode(chunk_read_buffer, len, &context, scratch.data(), &size) == Z_OK && decodes;
+    at.offset += len;
+    at.chunk_index++;
+    decoded += size;
+  }
+  bool_t ok = B_TRUE;
+  if (encrypted_ && !decrypt_brix_data_end(context, report)) {
+    ok = B_FALSE;
+  } else if (!decodes) {
+    report.say("Error while decompressing the data");
+    ok = B_FALSE;
+  } else {
+    ok = compare_decoded_size(decoded, report);
+  }
+  wipe_secret(&context, sizeof(context));
+  end_checked = ok == B_TRUE;
+  return ok;
 }
 
 void dump_container::wipe() {
@@ -202,7 +290,8 @@ void dump_container::wipe() {
   wipe_secret(&zcx, sizeof(zcx));
   wipe_secret(chunk_read_buffer, sizeof(chunk_read_buffer));
   compressed_ = encrypted_ = B_FALSE;
-  chunk_header_num = chunk_index = 0;
-  next_offset = 0;
+  next_ = chunk_cursor();
+  decoded_bytes = 0;
+  entered_midway = end_checked = false;
   detection_failed = false;
 }

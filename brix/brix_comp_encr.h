@@ -44,10 +44,17 @@ class dump_container {
   // verifier (setting session->key_size), loads the chunk table and places
   // the next chunk at the data start.
   bool_t init_brix_decomp_decr(rpl_Session* session, fault_report& report);
-  // Ends the file: compares its digest (a mismatch is accepted when
-  // digest_check is set: a restart leaves the file part-way) and releases
-  // the chunk table.
+  // Ends the file: compares its digest and, for a file read from its start,
+  // the size of its decoded stream with its header; then releases the chunk
+  // table. With digest_check set (a restart leaves the file part-way, or its
+  // end was checked already) nothing is compared.
   bool_t term_brix_decomp_decr(bool_t digest_check, fault_report& report);
+
+  // Does the end-of-file checks of term_brix_decomp_decr now, over the
+  // chunks not read yet, without moving the reading: their stored bytes are
+  // authenticated and decoded aside. B_FALSE, reported, on a mismatch or a
+  // failed read. Once it has passed, the end of the file compares nothing.
+  bool_t check_rest_of_file(int fd, fault_report& report);
 
   // Reads, decrypts and decompresses the next chunk from fd into out, which
   // holds CHUNK_DECODED_MAX bytes. The result convention of the block
@@ -67,6 +74,9 @@ class dump_container {
 
   // Offset of the chunk table: behind the headers and the data area.
   int64 get_chunk_offset() const;
+  // Bytes of the data area, and of the stream it decodes to, by the headers.
+  uint64_t data_area_size() const;
+  uint64_t stream_size() const;
   // Where the table says chunk `index` of chunk header `header_num` is stored.
   int64 chunk_offset(int header_num, int index) const;
 
@@ -74,22 +84,26 @@ class dump_container {
   bool_t encrypted() const { return encrypted_; }
   const encr_header_type& encryption_header() const { return encr_header; }
 
+  // Whether a recorded decryption context carries the keys that the
+  // password derives from this file's salt (a prepared encrypted file).
+  bool matches_key_material(const fcrypt_ctx& recorded) const;
+
   // Forgets the file and overwrites the key material.
   void wipe();
 
  private:
   int64 data_start() const;
+  bool_t table_fits_file(int fd, fault_report& report) const;
   bool_t read_compression_header(int fd, fault_report& report);
   bool_t read_encryption_header(int fd, fault_report& report);
 
   // Decryption (brix_decrypt.cpp): the key derived from the password and
   // the file's salt with the verifier checked, each chunk decrypted in file
-  // order, the digest compared at the end.
+  // order, the digest of a finished context compared at the end.
   bool_t init_brix_decryption(rpl_Session* session, fault_report& report);
   bool_t decrypt_brix_data_begin(rpl_Session* session, fault_report& report);
-  void decrypt_brix_data(unsigned char* data, int32 len);
-  bool_t decrypt_brix_data_end(bool_t digest_check, fault_report& report);
-  bool_t end_brix_decryption(bool_t digest_check, fault_report& report);
+  static void decrypt_brix_data(unsigned char* data, int32 len, fcrypt_ctx* context);
+  bool_t decrypt_brix_data_end(const fcrypt_ctx& context, fault_report& report) const;
 
   // Headers of the file, as read by detection.
   comp_header_type comp_header{};
@@ -97,11 +111,21 @@ class dump_container {
   bool_t compressed_ = B_FALSE;  // set by init_brix_decomp_decr
   bool_t encrypted_ = B_FALSE;   // set by init_brix_decomp_decr
 
+  // Decrypts and decompresses `len` stored bytes in `stored` (decrypted in
+  // place under `context`) into out; zlib's result, *size the bytes made.
+  int decode(unsigned char* stored, uint32 len, fcrypt_ctx* context, unsigned char* out,
+             size_t* size) const;
+  // The size and digest comparisons of the file's end, for a stream that
+  // decoded to `decoded` bytes under the finished context `context`.
+  bool_t compare_end(const fcrypt_ctx& context, uint64_t decoded, fault_report& report) const;
+  bool_t compare_decoded_size(uint64_t decoded, fault_report& report) const;
+
   chunk_table table_;
-  int chunk_header_num = 0;  // the chunk header listing the next chunk (the current one)
-  int chunk_index = 0;       // the next chunk's entry in it; may equal its num_chunks
-  int64 next_offset = 0;     // where the next chunk's stored bytes begin
-  fcrypt_ctx zcx{};          // running decryption and authentication state
+  chunk_cursor next_;          // the next chunk to read
+  fcrypt_ctx zcx{};            // running decryption and authentication state
+  uint64_t decoded_bytes = 0;  // decoded so far from the file's start
+  bool entered_midway = false;  // a restart placed the reading: the decoded size is unknown
+  bool end_checked = false;     // check_rest_of_file passed: the end compares nothing
 
   // A read or seek failed while the headers were looked for.
   bool detection_failed = false;

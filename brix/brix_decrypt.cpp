@@ -5,8 +5,11 @@
 
 #include "brix_comp_encr.h"
 #include "marshal.h"
+#include "wipe.h"
 
 namespace {
+
+const unsigned char kHmacInnerPad = 0x36;  // RFC 2104's ipad
 
 // Mode of the scheme by AES key length in bytes: 24 -> 2, 32 -> 3, else 1.
 int mode_for_key_size(uint16 key_size) {
@@ -23,15 +26,16 @@ bool_t dump_container::init_brix_decryption(rpl_Session* session, fault_report& 
 }
 
 bool_t dump_container::decrypt_brix_data_begin(rpl_Session* session, fault_report& report) {
-  // The header must not ask to compare more than the scheme computes.
-  if (encr_header.passwd_verifier_len > PWD_VER_LENGTH) {
-    report.sayf("Damaged encryption header: password verifier of %u bytes\n",
-                encr_header.passwd_verifier_len);
+  // The file cannot switch its integrity checks off or shorten them: the
+  // verifier and the digest are compared over the lengths the scheme makes.
+  if (encr_header.passwd_verifier_len != PWD_VER_LENGTH) {
+    report.sayf("Damaged encryption header: password verifier of %u bytes instead of %d\n",
+                encr_header.passwd_verifier_len, PWD_VER_LENGTH);
     return B_FALSE;
   }
-  if (marshal_uint2(encr_header.digest_len) > MAC_LENGTH) {
-    report.sayf("Damaged encryption header: digest of %u bytes\n",
-                marshal_uint2(encr_header.digest_len));
+  if (marshal_uint2(encr_header.digest_len) != MAC_LENGTH) {
+    report.sayf("Damaged encryption header: digest of %u bytes instead of %d\n",
+                marshal_uint2(encr_header.digest_len), MAC_LENGTH);
     return B_FALSE;
   }
   unsigned char verifier[PWD_VER_LENGTH];
@@ -39,30 +43,42 @@ bool_t dump_container::decrypt_brix_data_begin(rpl_Session* session, fault_repor
               reinterpret_cast<const unsigned char*>(session->encr_passwd),
               static_cast<unsigned int>(strlen(session->encr_passwd)), encr_header.salt_value,
               verifier, &zcx);
-  if (memcmp(verifier, encr_header.passwd_verifier, encr_header.passwd_verifier_len) != 0) {
+  if (memcmp(verifier, encr_header.passwd_verifier, PWD_VER_LENGTH) != 0) {
     report.say("The password is incorrect\n");
     return B_FALSE;
   }
   return B_TRUE;
 }
 
-void dump_container::decrypt_brix_data(unsigned char* data, int32 len) {
-  fcrypt_decrypt(data, static_cast<unsigned int>(len), &zcx);
+void dump_container::decrypt_brix_data(unsigned char* data, int32 len, fcrypt_ctx* context) {
+  fcrypt_decrypt(data, static_cast<unsigned int>(len), context);
 }
 
-bool_t dump_container::decrypt_brix_data_end(bool_t digest_check, fault_report& report) {
+bool_t dump_container::decrypt_brix_data_end(const fcrypt_ctx& context,
+                                             fault_report& report) const {
+  fcrypt_ctx finishing = context;
   unsigned char mac[MAC_LENGTH];
-  fcrypt_end(mac, &zcx);
-  // Lengths above the MAC's were refused when the file was prepared.
-  if (memcmp(mac, encr_header.digest_value, marshal_uint2(encr_header.digest_len)) == 0) {
-    return B_TRUE;
-  }
-  // A file left part-way by a checkpoint restart cannot match its digest.
-  if (digest_check) return B_TRUE;
+  fcrypt_end(mac, &finishing);
+  wipe_secret(&finishing, sizeof(finishing));
+  if (memcmp(mac, encr_header.digest_value, MAC_LENGTH) == 0) return B_TRUE;
   report.say("The data digest code does not match the expected value\n");
   return B_FALSE;
 }
 
-bool_t dump_container::end_brix_decryption(bool_t digest_check, fault_report& report) {
-  return decrypt_brix_data_end(digest_check, report);
+bool dump_container::matches_key_material(const fcrypt_ctx& recorded) const {
+  if (recorded.mode != zcx.mode || recorded.pwd_len != zcx.pwd_len ||
+      memcmp(&recorded.encr_ctx, &zcx.encr_ctx, sizeof(zcx.encr_ctx)) != 0) {
+    return false;
+  }
+  // The HMAC key block: as derived before any data, masked with the inner
+  // pad once data has gone in.
+  const hmac_ctx& fresh = zcx.auth_ctx;
+  const hmac_ctx& kept = recorded.auth_ctx;
+  if (kept.klen != HMAC_IN_DATA) {
+    return kept.klen == fresh.klen && memcmp(kept.key, fresh.key, sizeof(fresh.key)) == 0;
+  }
+  for (size_t i = 0; i < sizeof(fresh.key); i++) {
+    if (kept.key[i] != static_cast<unsigned char>(fresh.key[i] ^ kHmacInnerPad)) return false;
+  }
+  return true;
 }

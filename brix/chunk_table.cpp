@@ -45,3 +45,24 @@ bool_t chunk_table::read_chunk_headers(int fd, int64 offset, fault_report& repor
   }
   return B_TRUE;
 }
+
+bool chunk_table::next_chunk(chunk_cursor* at, uint32* stored_size) const {
+  if (at->chunk_header_num < 0 || at->chunk_header_num >= count()) return false;
+  const chunk_header_type* header = &chunk_list[static_cast<size_t>(at->chunk_header_num)];
+  if (static_cast<uint32>(at->chunk_index) >= marshal_uint4(header->num_chunks)) {
+    if (header->last || at->chunk_header_num + 1 >= count()) return false;  // the file is used up
+    header = &chunk_list[static_cast<size_t>(++at->chunk_header_num)];
+    at->chunk_index = 0;
+  }
+  *stored_size = marshal_uint4(header->chunk_sizes[at->chunk_index]);
+  return true;
+}
+
+uint64_t chunk_table::stored_total() const {
+  uint64_t total = 0;
+  for (const chunk_header_type& header : chunk_list) {
+    const uint32 used = marshal_uint4(header.num_chunks);
+    for (uint32 i = 0; i < used; i++) total += marshal_uint4(header.chunk_sizes[i]);
+  }
+  return total;
+}

@@ -37,7 +37,12 @@ bool_t read_dump_block2(rpl_Session* session, int* error) {
 }
 
 bool_t close_input_file(rpl_Session* session) {
-  return end_dump_file(session, state().container, B_FALSE, writer_report());
+  return end_dump_file(session, state().container, B_TRUE, writer_report());
+}
+
+bool_t check_rest_of_input_file(rpl_Session* session) {
+  if (!session->compressed && !session->encrypted) return B_TRUE;
+  return state().container.check_rest_of_file(session->src_fd, writer_report());
 }
 
 void request_restart() { state().restart.chkpoint = B_TRUE; }

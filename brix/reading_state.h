@@ -45,8 +45,15 @@ bool_t prepare_input_dump(rpl_Session* session);
 bool_t read_dump_block(rpl_Session* session, int* error);
 bool_t read_dump_block2(rpl_Session* session, int* error);
 
-// Ends the reading of the open dump file (a container's digest check).
+// Ends the reading of the open dump file after the final acknowledgement.
+// Nothing is compared: the file that holds the end-of-stream header was
+// checked before that header went out (check_rest_of_input_file).
 bool_t close_input_file(rpl_Session* session);
+
+// Before the end-of-stream header goes out: the rest of the open dump file
+// is read aside and a container's end-of-file checks (digest, decoded size)
+// are made now. B_FALSE, reported, when they fail.
+bool_t check_rest_of_input_file(rpl_Session* session);
 
 // The destination asked for a restart (its request names a point).
 void request_restart();

@@ -5,7 +5,10 @@
 //    `chkpoint`). The negotiation then reads the set's first block, the
 //    start-of-stream header that becomes its reply.
 // 2. Record. In an archivist baseline transfer with hbak support the
-//    checkpoint file of the point is loaded (load_checkpoint): it gives the
+//    checkpoint file of the point is loaded (load_checkpoint) and trusted
+//    only whole, sealed by its checksum and bound to this set by the digest
+//    of its start header (an encrypted set's keys are compared with what the
+//    password derives in step 3): it gives the
 //    count n of blocks the destination already holds, which the reply
 //    reports, and where the point's header lies: the dump file, and in a
 //    plain file the header's offset; in a container the chunk that holds the
@@ -94,7 +97,8 @@ bool resume_at_record(rpl_Session* session, restart_state& restart, const check_
     return true;
   }
 
-  if (!container.lists_chunk(record.chunk_header_count, record.chunk_index, offset)) {
+  if (!container.lists_chunk(record.chunk_header_count, record.chunk_index, offset) ||
+      (session->encrypted && !container.matches_key_material(record.zcx))) {
     report.say("checkpoint file is corrupted\n");
     return false;
   }
@@ -127,6 +131,7 @@ bool resume_at_record(rpl_Session* session, restart_state& restart, const check_
 bool_t prepare_restart(rpl_Session* session, restart_state& restart,
                        checkpoint_state& checkpoints, dump_container& container,
                        block_source& source, fault_report& report) {
+  set_binding_from(checkpoints, session->in_buf);
   if (session->cmd == RPLCMD_ACQTREE && session->hbak &&
       !load_checkpoint(session, checkpoints, report)) {
     return B_FALSE;

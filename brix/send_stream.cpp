@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "client_io.h"
+#include "dump_set.h"
 #include "header_checks.h"
 #include "marshal.h"
 #include "reading_state.h"
@@ -40,6 +41,36 @@ bool_t check_sent_block(rpl_Session* session, uint32* blks_till_hdr) {
   return B_TRUE;
 }
 
+// Whether the block in in_buf is the end-of-stream header that ends the
+// stream: in the plain mode the first one where a header is due; in the
+// inflating mode the one that ends a stream in its file phase (an end header
+// of the tree phase is checked as any header).
+bool ends_stream(rpl_Session* session, uint32 blks_till_hdr) {
+  const lr_hdr* hdr = header_view(session);
+  if (hdr == nullptr || hdr->u_lr_hdr_info.hdr.h_hdr_type != LR_HDR_END_OF_STREAM) return false;
+  if (session->inflate) return check_hdr_is_expected(session) && session->data_stage == STAGE_FILES;
+  return blks_till_hdr == 0;
+}
+
+// The stream's end header and the blocks it announces have gone out.
+bool stream_has_ended(const rpl_Session* session, bool end_sent, uint32 blks_till_hdr) {
+  if (!end_sent) return false;
+  return session->inflate ? check_hdr_is_expected(session) : blks_till_hdr == 0;
+}
+
+// The block in in_buf follows the end of the stream (a rest of the file or a
+// stale file of an earlier capture): it is not sent, and neither is
+// anything after it.
+void warn_of_blocks_after_the_end(const rpl_Session* session) {
+  char name[BRIX_NAME_BUF_SIZE];
+  format_dump_file_name(name, session->input_file[session->input_batch_index],
+                        session->input_file_index);
+  fprintf(stderr,
+          "Warning: blocks follow the end-of-stream header and are not sent; the first is stream "
+          "block %lld, in %s\n",
+          static_cast<long long>(session->blk_num + 1), name);
+}
+
 }  // namespace
 
 bool_t send_rpl_stream(rpl_Session* session) {
@@ -52,11 +83,21 @@ bool_t send_rpl_stream(rpl_Session* session) {
     return B_FALSE;
   }
   int error = 0;
+  bool end_sent = false;
   for (;;) {
     if (!read_dump_block(session, &error)) return error == 0 ? B_TRUE : B_FALSE;
+    if (stream_has_ended(session, end_sent, blks_till_hdr)) {
+      warn_of_blocks_after_the_end(session);
+      return B_TRUE;
+    }
+    // Nothing wrong may end as a complete stream: the file that holds the
+    // end header is checked to its end before that header goes out.
+    const bool ending = ends_stream(session, blks_till_hdr);
+    if (ending && !check_rest_of_input_file(session)) return B_FALSE;
     if (!send_block(session, session->in_buf)) return B_FALSE;
     if (!check_sent_block(session, &blks_till_hdr)) return B_FALSE;
     session->blk_num++;
+    end_sent = end_sent || ending;
   }
 }
 

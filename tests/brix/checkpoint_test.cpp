@@ -60,7 +60,9 @@ class Checkpoint : public testing::Test {
     if (err != nullptr) *err = e;
     return ok;
   }
-  void store_record(int point, const check_point& record) {
+  // Stores the record sealed by its checksum, as the writer writes it.
+  void store_record(int point, check_point record) {
+    seal_checkpoint_record(&record);
     write_file(name(point), std::string(reinterpret_cast<const char*>(&record), sizeof(record)));
   }
   bool_t load(uint32 point, std::string* err) {
@@ -182,9 +184,17 @@ TEST_F(Checkpoint, DamagedOrForeignRecordsAreRefused) {
   negative_count.blk_num = -1;
   check_point too_many_files = valid_record();
   too_many_files.file_del = 11;
-  auto bytes = [](const check_point& r) {
+  check_point other_set = valid_record();
+  other_set.rng.opaque[CHECKPOINT_BINDING_OFFSET] = 1;  // the digest of another start header
+  auto unsealed = [](const check_point& r) {
     return std::string(reinterpret_cast<const char*>(&r), sizeof(r));
   };
+  auto bytes = [&](check_point r) {
+    seal_checkpoint_record(&r);
+    return unsealed(r);
+  };
+  std::string changed_after_sealing = bytes(valid_record());
+  changed_after_sealing[60] ^= 0x10;  // the offset
   const std::string corrupted = "checkpoint file is corrupted\n";
   const Case cases[] = {
       {"wrong magic", bytes(wrong_magic), corrupted},
@@ -196,6 +206,9 @@ TEST_F(Checkpoint, DamagedOrForeignRecordsAreRefused) {
       {"plain offset inside a block", bytes(offset_inside_a_block), corrupted},
       {"negative count", bytes(negative_count), corrupted},
       {"kept-file count above ten", bytes(too_many_files), corrupted},
+      {"without its checksum (an older writer's)", unsealed(valid_record()), corrupted},
+      {"changed after it was sealed", changed_after_sealing, corrupted},
+      {"bound to another set", bytes(other_set), corrupted},
   };
   for (const Case& c : cases) {
     write_file(name(130), c.bytes);

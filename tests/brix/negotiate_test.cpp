@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "checkpoint.h"
 #include "checkpoint_record.h"
 #include "dump_set.h"
 #include "reading_state.h"
@@ -26,6 +27,16 @@ using testing_support::TestSession;
 using testing_support::write_file;
 
 std::string u32(uint32 v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+
+// A record as the writer writes it for the set whose start header is
+// `start`: bound to it and sealed.
+std::string sealed_record(check_point record, const std::string& start) {
+  checkpoint_state set;
+  set_binding_from(set, start.data());
+  memcpy(record.rng.opaque + CHECKPOINT_BINDING_OFFSET, set.binding, CHECKPOINT_BINDING_SIZE);
+  seal_checkpoint_record(&record);
+  return std::string(reinterpret_cast<const char*>(&record), sizeof(record));
+}
 
 lr_neg_data_request make_request(const char* src_path, uint32 restart_sync_point = 0,
                                  uint32 restart_snap_id = 0) {
@@ -268,8 +279,7 @@ TEST_F(Negotiation, RestartReportsTheCheckpointedBlockCount) {
   record.blk_num = 0x1234567890LL;
   record.file_del = 1;
   record.offset = LR_BLOCK_SIZE;  // the header of point 150
-  write_file(dir.file("vol-checkpoint-writer.150"),
-             std::string(reinterpret_cast<const char*>(&record), sizeof(record)));
+  write_file(dir.file("vol-checkpoint-writer.150"), sealed_record(record, start));
   destination_opens();
   destination_sends(make_request("/q", 150));
   std::string err, sent;
@@ -284,8 +294,7 @@ TEST_F(Negotiation, RestartWhoseRecordDoesNotLeadToThePointsHeaderHasNoReply) {
   record.h_magic = CHECKPOINT_MAGIC;
   record.file_del = 1;
   record.offset = 2 * LR_BLOCK_SIZE;  // the end header, not the header of point 150
-  write_file(dir.file("vol-checkpoint-writer.150"),
-             std::string(reinterpret_cast<const char*>(&record), sizeof(record)));
+  write_file(dir.file("vol-checkpoint-writer.150"), sealed_record(record, start));
   destination_opens();
   destination_sends(make_request("/q", 150));
   std::string err, sent;

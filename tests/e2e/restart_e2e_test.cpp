@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <utility>
 
+#include "checkpoint.h"
 #include "e2e_support.h"
 #include "fault_support.h"
 #include "kit/dump_writer.h"
@@ -98,13 +100,18 @@ TEST_P(Restart, RecordsThatCannotBeTrustedAreRefusedBeforeTheReply) {
   ASSERT_TRUE(kit::read_file(kit::checkpoint_file_name(prefix, last), next, error)) << error;
   ASSERT_EQ(good.size(), 1812u);
 
-  // Point last-1's record with the place of point last's header: its
+  // Point last-1's record with the place of point last's header (its
   // offset's high word, batch, index in the chunk, file, offset, chunk and
-  // decryption context.
-  std::string another_header = good;
+  // decryption context), sealed again as if the writer had made it.
+  check_point moved;
+  memcpy(&moved, good.data(), sizeof(moved));
   for (auto [at, size] : {std::pair<size_t, size_t>{20, 4}, {40, 8}, {56, 8}, {68, 660}}) {
-    another_header.replace(at, size, next.substr(at, size));
+    memcpy(reinterpret_cast<char*>(&moved) + at, next.data() + at, size);
   }
+  seal_checkpoint_record(&moved);
+  const std::string another_header(reinterpret_cast<const char*>(&moved), sizeof(moved));
+  std::string changed = good;
+  changed[48] ^= 1;  // the block count
   struct Case {
     const char* what;
     uint32_t point;
@@ -114,6 +121,7 @@ TEST_P(Restart, RecordsThatCannotBeTrustedAreRefusedBeforeTheReply) {
       {"no file above point 99", 100, "", "could not find checkpoint file \n"},
       {"cut short", last - 1, good.substr(0, 1808),
        "Short read from Sourcecheckpoint file is corrupted\n"},
+      {"changed after it was written", last - 1, changed, "checkpoint file is corrupted\n"},
       {"another header's place", last - 1, another_header,
        "Cannot restart from point " + std::to_string(last - 1) +
            ": its checkpoint file does not lead to the header of that point in "},
