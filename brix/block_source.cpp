@@ -3,72 +3,90 @@
 
 #include <cstring>
 
-#include "source_io.h"
+block_source::block_source() = default;
+block_source::~block_source() = default;
 
 void block_source::attach(int fd, dump_container* container, uint32 batch, uint32 file,
                           int64 offset) {
-  fd_ = fd;
-  container_ = container;
+  stop_reading_ahead();
+  reader_ = chunk_reader(fd, container, offset);
   batch_ = batch;
   file_ = file;
-  next_plain_offset = offset;
+  file_done_ = false;
+  data_ = buffer;
   staged = blk_cnt = blk_index = 0;
 }
 
 void block_source::reset() {
+  ahead_.reset();
+  ahead_wanted_ = false;
   attach(-1, nullptr, 0, 0, 0);
   prev_blk_index = 0;
-  refill_offset = 0;
-  chunk_ = chunk_origin();
+  got_ = read_chunk_result();
 }
 
-// A tail shorter than a block (only a damaged file has one) is not a block:
-// the file ends before it, wherever the read boundary falls.
-bool_t block_source::refill_from_plain_file(int* error, fault_report& report) {
-  ssize_t count = read_up_to(fd_, buffer, DUMP_READ_SIZE);
-  *error = static_cast<int>(count);
-  if (count < 0) {
-    report.say_errno("Bad read from Source");
-    return B_FALSE;
+void block_source::read_ahead_from_now() { ahead_wanted_ = read_ahead::wanted(); }
+
+void block_source::stop_reading_ahead() {
+  if (ahead_ != nullptr && ahead_->reading()) ahead_->stop();
+}
+
+void block_source::with_reading_still(const std::function<void()>& still) {
+  if (ahead_ != nullptr && ahead_->reading()) {
+    ahead_->while_still(still);
+  } else {
+    still();
   }
-  *error = 0;
-  if (count < static_cast<ssize_t>(LR_BLOCK_SIZE)) return B_FALSE;  // the end of the file
-  refill_offset = next_plain_offset;
-  next_plain_offset += count;
-  staged = static_cast<int>(count / LR_BLOCK_SIZE);
-  return B_TRUE;
 }
 
 bool_t block_source::refill(int* error, fault_report& report) {
   staged = blk_cnt = blk_index = 0;
-  if (container_ == nullptr) {
-    if (!refill_from_plain_file(error, report)) return B_FALSE;
+  *error = 0;
+  if (file_done_) return B_FALSE;
+  if (ahead_wanted_) {
+    if (ahead_ == nullptr) ahead_ = std::make_unique<read_ahead>();
+    if (!ahead_->reading()) ahead_->start(reader_);
+    ahead_chunk& chunk = ahead_->next();
+    if (!chunk.told.empty()) report.say(chunk.told.text().c_str());
+    if (!chunk.ok) {
+      *error = chunk.error;
+      file_done_ = true;
+      return B_FALSE;
+    }
+    data_ = chunk.data;
+    got_ = chunk.got;
   } else {
-    size_t decoded = 0;
-    if (!container_->refill(fd_, buffer, &decoded, &chunk_, error, report)) return B_FALSE;
-    staged = static_cast<int>(decoded / LR_BLOCK_SIZE);
+    data_ = buffer;
+    if (!reader_.read(buffer, &got_, error, report)) {
+      file_done_ = true;
+      return B_FALSE;
+    }
   }
-  blk_cnt = staged;
+  staged = blk_cnt = got_.blocks;
   return B_TRUE;
 }
 
-bool_t block_source::refill_now(int* error, fault_report& report) {
-  *error = 0;
-  return refill(error, report);
-}
+bool_t block_source::refill_now(int* error, fault_report& report) { return refill(error, report); }
 
 void block_source::deliver_from(int i) {
   blk_index = i;
   blk_cnt = staged - i;
 }
 
-bool_t block_source::read_dump_block2(char* in_buf, int* error, fault_report& report) {
+bool_t block_source::next_block(const char** block, int* error, fault_report& report) {
   *error = 0;
   if (blk_cnt == 0 && !refill(error, report)) return B_FALSE;
-  memcpy(in_buf, staged_block(blk_index), LR_BLOCK_SIZE);
+  *block = staged_block(blk_index);
   blk_cnt--;
   blk_index++;
   prev_blk_index = blk_cnt;
+  return B_TRUE;
+}
+
+bool_t block_source::read_dump_block2(char* in_buf, int* error, fault_report& report) {
+  const char* block = nullptr;
+  if (!next_block(&block, error, report)) return B_FALSE;
+  memcpy(in_buf, block, LR_BLOCK_SIZE);
   return B_TRUE;
 }
 
@@ -77,12 +95,12 @@ block_position block_source::last_block_position() const {
   at.batch = batch_;
   at.file = file_;
   const int last = blk_index - 1;
-  if (container_ == nullptr) {
-    at.offset = refill_offset + static_cast<int64>(last) * LR_BLOCK_SIZE;
+  if (reader_.container() == nullptr) {
+    at.offset = got_.plain_offset + static_cast<int64>(last) * LR_BLOCK_SIZE;
   } else {
-    at.compressed = container_->compressed();
-    at.encrypted = container_->encrypted();
-    at.chunk = chunk_;
+    at.compressed = reader_.container()->compressed();
+    at.encrypted = reader_.container()->encrypted();
+    at.chunk = got_.origin;
     at.index_in_chunk = last;
   }
   return at;

@@ -1,23 +1,21 @@
 // The block source: hands out the stream of the open dump file one 4096-byte
-// block at a time from a staging buffer that it refills (a plain file
-// sixteen blocks per read, a container one chunk at a time), and tells
-// where in the set any delivered block lies. It knows nothing of the files
-// around the one it reads or of restarts: the dump set attaches each file,
-// and a restart places the file before asking for a refill.
+// block at a time from the chunk it has staged (a plain file's sixteen
+// blocks, a container's decoded chunk), and tells where in the set any
+// delivered block lies. Its chunks are read in place or, once the sending
+// has begun, by the read-ahead thread. It knows nothing of the files around
+// the one it reads or of restarts: the dump set attaches each file, and a
+// restart places the file before asking for a refill.
 #ifndef BRIX_BLOCK_SOURCE_H
 #define BRIX_BLOCK_SOURCE_H
 
+#include <functional>
+#include <memory>
+
 #include "brix.h"
 #include "brix_comp_encr.h"
+#include "chunk_reader.h"
 #include "fault_report.h"
-
-enum {
-  DUMP_READ_SIZE = 65536,      // one read of a plain dump file: 16 blocks
-  DUMP_STAGING_SIZE = 131072,  // decoded data of the last refill
-  DUMP_BLOCKS_PER_READ = DUMP_READ_SIZE / LR_BLOCK_SIZE
-};
-static_assert(static_cast<int>(DUMP_STAGING_SIZE) >= static_cast<int>(CHUNK_DECODED_MAX),
-              "a decoded chunk fits the staging buffer");
+#include "read_ahead.h"
 
 // Where a delivered block lies: what a checkpoint records.
 struct block_position {
@@ -32,48 +30,63 @@ struct block_position {
 
 class block_source {
  public:
+  block_source();
+  ~block_source();
+
   // Reading goes on in the file open on fd, positioned at `offset` (plain)
   // or prepared (a container, when `container` is not null).
   void attach(int fd, dump_container* container, uint32 batch, uint32 file, int64 offset);
 
-  // Delivers the next block of the attached file into in_buf. B_TRUE: a
-  // block is there; B_FALSE with *error 0: the file is used up; B_FALSE with
-  // *error non-zero: a failure, reported.
+  // From the next refill on, chunks are read ahead by a second thread when
+  // the machine has one to give (read_ahead::wanted).
+  void read_ahead_from_now();
+
+  // The next block of the attached file, in place: *block stays valid until
+  // the next call. B_TRUE: a block is there; B_FALSE with *error 0: the file
+  // is used up; B_FALSE with *error non-zero: a failure, reported.
+  bool_t next_block(const char** block, int* error, fault_report& report);
+  // The same, copied into in_buf.
   bool_t read_dump_block2(char* in_buf, int* error, fault_report& report);
 
   // Where the block last delivered lies.
   block_position last_block_position() const;
 
-  // Drops what is staged and refills from where the attached file stands, as
-  // read_dump_block2 would; the staged blocks are then looked at with
-  // staged_block() and delivery starts at deliver_from().
+  // Runs `still` while nothing reads the attached file ahead: it may then
+  // look at the file's container.
+  void with_reading_still(const std::function<void()>& still);
+
+  // Drops what is staged and refills in place from where the attached file
+  // stands, as next_block would; the staged blocks are then looked at with
+  // staged_block() and delivery starts at deliver_from(). Before the
+  // sending begins only.
   bool_t refill_now(int* error, fault_report& report);
   int staged_blocks() const { return staged; }
   const char* staged_block(int i) const {
-    return reinterpret_cast<const char*>(buffer) + static_cast<size_t>(i) * LR_BLOCK_SIZE;
+    return reinterpret_cast<const char*>(data_) + static_cast<size_t>(i) * LR_BLOCK_SIZE;
   }
   // The next delivery is staged block i, 0 <= i <= staged_blocks().
   void deliver_from(int i);
 
-  // Forgets the file and what is staged.
+  // Forgets the file and what is staged, and stops reading ahead.
   void reset();
 
  private:
   bool_t refill(int* error, fault_report& report);
-  bool_t refill_from_plain_file(int* error, fault_report& report);
+  void stop_reading_ahead();
 
-  alignas(16) unsigned char buffer[DUMP_STAGING_SIZE];  // decoded data of the last refill
-  int staged = 0;          // blocks the last refill staged
+  alignas(16) unsigned char buffer[DUMP_STAGING_SIZE];  // chunks read in place
+  const unsigned char* data_ = buffer;  // the staged chunk: buffer, or one of the ring's
+  int staged = 0;          // blocks of the staged chunk
   int blk_cnt = 0;         // staged blocks not yet delivered; 0: the next call refills
   int blk_index = 0;       // index of the next staged block to deliver
   int prev_blk_index = 0;  // interface-only: blocks still staged behind the one just delivered
 
-  int fd_ = -1;                          // the attached file
-  dump_container* container_ = nullptr;  // its container, or null for a plain file
+  chunk_reader reader_{-1, nullptr, 0};  // the attached file, read in place
   uint32 batch_ = 0, file_ = 0;          // its place in the set
-  int64 next_plain_offset = 0;  // plain files: where the next read begins
-  int64 refill_offset = 0;      // plain files: offset of the first staged block
-  chunk_origin chunk_;          // containers: where the staged chunk is stored
+  bool file_done_ = false;               // its end or a failure was delivered
+  read_chunk_result got_;                // where the staged chunk came from
+  bool ahead_wanted_ = false;            // read_ahead_from_now was called
+  std::unique_ptr<read_ahead> ahead_;    // the thread, once wanted
 };
 
 #endif  // BRIX_BLOCK_SOURCE_H

@@ -112,6 +112,9 @@ int main(int argc, char** argv) {
     }
     if (run_transfer(&session)) ret = 0;
   }
+  // The read-ahead thread stops, and the keys are wiped, before the dump
+  // file it reads is closed.
+  reset_reading_state();
   close_input_dump_and_src(&session);
   release_paths(&session);
   return ret;

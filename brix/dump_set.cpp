@@ -172,10 +172,10 @@ bool_t end_dump_file(rpl_Session* session, dump_container& container, bool_t dig
 }
 
 bool_t read_set_block(rpl_Session* session, dump_container& container, block_source& source,
-                      int* error, fault_report& report) {
+                      const char** block, int* error, fault_report& report) {
   char name[BRIX_NAME_BUF_SIZE];
   for (;;) {
-    bool_t rc = source.read_dump_block2(session->in_buf, error, report);
+    bool_t rc = source.next_block(block, error, report);
     if (rc || *error != 0) return rc;
 
     if (!get_next_input_file(name, session)) {

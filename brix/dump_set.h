@@ -41,11 +41,11 @@ bool_t prepare_dump_file(rpl_Session* session, dump_container& container, block_
 bool_t end_dump_file(rpl_Session* session, dump_container& container, bool_t digest_check,
                      fault_report& report);
 
-// Delivers the next block of the set into in_buf, moving on to the next file
-// (with the pause dialogue) when one is used up. B_TRUE: a block is there;
-// B_FALSE with *error 0: the input has ended; B_FALSE with *error non-zero:
-// the transfer fails.
+// Delivers the next block of the set in place (*block stays valid until the
+// next call), moving on to the next file (with the pause dialogue) when one
+// is used up. B_TRUE: a block is there; B_FALSE with *error 0: the input has
+// ended; B_FALSE with *error non-zero: the transfer fails.
 bool_t read_set_block(rpl_Session* session, dump_container& container, block_source& source,
-                      int* error, fault_report& report);
+                      const char** block, int* error, fault_report& report);
 
 #endif  // BRIX_DUMP_SET_H

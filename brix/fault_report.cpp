@@ -22,11 +22,6 @@ void fault_report::say_errno(const char* prefix) {
 
 void stderr_report::say(const char* text) { fputs(text, stderr); }
 
-void kept_report::print_kept() {
-  fputs(kept_.c_str(), stderr);
-  kept_.clear();
-}
-
 fault_report& writer_report() {
   static stderr_report report;
   return report;

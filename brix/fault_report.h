@@ -31,7 +31,7 @@ class kept_report : public fault_report {
  public:
   void say(const char* text) override { kept_ += text; }
   bool empty() const { return kept_.empty(); }
-  void print_kept();  // on standard error, then forgets it
+  const std::string& text() const { return kept_; }
   void clear() { kept_.clear(); }
 
  private:

@@ -1,6 +1,8 @@
 // The process-wide reading state and the session-level operations on it.
 #include "reading_state.h"
 
+#include <cstring>
+
 #include "dump_set.h"
 #include "fault_report.h"
 
@@ -14,8 +16,8 @@ reading_state& state() { return the_state; }
 
 void reset_reading_state() {
   reading_state& s = state();
+  s.source.reset();  // stops the read-ahead thread before the container goes
   s.container.wipe();
-  s.source.reset();
   s.checkpoints = checkpoint_state();
   s.restart = restart_state();
 }
@@ -28,8 +30,18 @@ bool_t prepare_input_dump(rpl_Session* session) {
   return prepare_dump_file(session, state().container, state().source, writer_report());
 }
 
+bool_t read_next_block(rpl_Session* session, const char** block, int* error) {
+  return read_set_block(session, state().container, state().source, block, error,
+                        writer_report());
+}
+
+void start_reading_ahead() { state().source.read_ahead_from_now(); }
+
 bool_t read_dump_block(rpl_Session* session, int* error) {
-  return read_set_block(session, state().container, state().source, error, writer_report());
+  const char* block = nullptr;
+  if (!read_next_block(session, &block, error)) return B_FALSE;
+  memcpy(session->in_buf, block, LR_BLOCK_SIZE);
+  return B_TRUE;
 }
 
 bool_t read_dump_block2(rpl_Session* session, int* error) {
@@ -42,7 +54,10 @@ bool_t close_input_file(rpl_Session* session) {
 
 bool_t check_rest_of_input_file(rpl_Session* session) {
   if (!session->compressed && !session->encrypted) return B_TRUE;
-  return state().container.check_rest_of_file(session->src_fd, writer_report());
+  bool_t ok = B_FALSE;
+  state().source.with_reading_still(
+      [&] { ok = state().container.check_rest_of_file(session->src_fd, writer_report()); });
+  return ok;
 }
 
 void request_restart() { state().restart.chkpoint = B_TRUE; }

@@ -82,19 +82,25 @@ bool_t send_rpl_stream(rpl_Session* session) {
   if (take_header_counted_by_restart(session) && !check_sent_block(session, &blks_till_hdr)) {
     return B_FALSE;
   }
+  start_reading_ahead();
   int error = 0;
   bool end_sent = false;
   for (;;) {
-    if (!read_dump_block(session, &error)) return error == 0 ? B_TRUE : B_FALSE;
+    const char* block = nullptr;
+    if (!read_next_block(session, &block, &error)) return error == 0 ? B_TRUE : B_FALSE;
     if (stream_has_ended(session, end_sent, blks_till_hdr)) {
       warn_of_blocks_after_the_end(session);
       return B_TRUE;
     }
+    // Data blocks go out from where they were read; a block that is checked
+    // is taken into in_buf first.
+    const bool checked = session->inflate || blks_till_hdr == 0;
+    if (checked) block = static_cast<const char*>(memcpy(session->in_buf, block, LR_BLOCK_SIZE));
     // Nothing wrong may end as a complete stream: the file that holds the
     // end header is checked to its end before that header goes out.
-    const bool ending = ends_stream(session, blks_till_hdr);
+    const bool ending = checked && ends_stream(session, blks_till_hdr);
     if (ending && !check_rest_of_input_file(session)) return B_FALSE;
-    if (!send_block(session, session->in_buf)) return B_FALSE;
+    if (!send_block(session, block)) return B_FALSE;
     if (!check_sent_block(session, &blks_till_hdr)) return B_FALSE;
     session->blk_num++;
     end_sent = end_sent || ending;

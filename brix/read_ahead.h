@@ -1,0 +1,78 @@
+// The thread that reads the open dump file ahead of the sender: while the
+// blocks of one chunk go out, the next chunks are read, authenticated,
+// decrypted and inflated into a small ring of buffers. Each buffer carries
+// what the sender needs when it gets there: the blocks and where they came
+// from, or the end of the file, or a failure with the messages it gave,
+// which are told only then, so the user sees what a single thread would
+// show. It reads one file at a time, as the dump set hands it over, and
+// never opens a file itself.
+#ifndef BRIX_READ_AHEAD_H
+#define BRIX_READ_AHEAD_H
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "chunk_reader.h"
+#include "fault_report.h"
+
+// One buffer of the ring.
+struct ahead_chunk {
+  alignas(16) unsigned char data[DUMP_STAGING_SIZE];
+  read_chunk_result got;
+  bool_t ok = B_FALSE;  // blocks are there; else the end of the file (error 0) or a failure
+  int error = 0;        // the error word of the end or the failure
+  kept_report told;     // what the reading said, to be told when the sender gets here
+};
+
+class read_ahead {
+ public:
+  enum { RING_CHUNKS = 8 };
+
+  // Whether a second thread is worth having: not when BRIX_DECODE_THREAD is
+  // 0, nor on a machine with one online processor.
+  static bool wanted();
+
+  read_ahead();
+  ~read_ahead();  // stops the thread
+  read_ahead(const read_ahead&) = delete;
+  read_ahead& operator=(const read_ahead&) = delete;
+
+  // Starts reading the file of `reader` ahead, from where it stands.
+  void start(const chunk_reader& reader);
+  // Whether a file is being read (started, its end not yet taken).
+  bool reading() const { return active_; }
+  // The next chunk of the file, in order; waits for it. It stays valid until
+  // the next call of next() or stop(). The end of the file or a failure is
+  // the last chunk of a file.
+  ahead_chunk& next();
+  // Stops reading the file and drops what was read ahead.
+  void stop();
+  // Runs `still` while the thread stands between two chunks: the file's
+  // reading position and decryption context do not move meanwhile.
+  void while_still(const std::function<void()>& still);
+
+ private:
+  void run();
+  size_t free_slots() const { return RING_CHUNKS - ready_ - (held_ ? 1 : 0); }
+
+  std::vector<std::unique_ptr<ahead_chunk>> ring_;
+  std::mutex mutex_;
+  std::condition_variable changed_;  // a chunk was filled or freed, or a state changed
+  // Guarded by mutex_:
+  std::unique_ptr<chunk_reader> reader_;  // the file being read; used by the thread alone
+  size_t head_ = 0;       // the chunk the sender holds, or gets next
+  size_t ready_ = 0;      // chunks filled and not yet taken
+  bool held_ = false;     // the sender holds ring_[head_]
+  bool finished_ = false;  // the file's end or a failure was filled: nothing more to read
+  bool paused_ = false;   // while_still runs: read no further chunk
+  bool busy_ = false;     // the thread is reading a chunk
+  bool quit_ = false;
+  bool active_ = false;   // written by the sender's thread only (start, stop, next)
+  std::thread thread_;
+};
+
+#endif  // BRIX_READ_AHEAD_H
