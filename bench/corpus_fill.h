@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "kit/block.h"
-#include "kit/rng.h"
+#include "rehearsal/block.h"
+#include "rehearsal/rng.h"
 
 namespace bench {
 

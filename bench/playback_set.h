@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "kit/block.h"
-#include "kit/dump_format.h"
+#include "rehearsal/block.h"
+#include "rehearsal/dump_format.h"
 
 namespace bench {
 

@@ -12,8 +12,8 @@
 #include "brix_comp_encr.h"
 #include "dump_reader.h"
 #include "fuzz_support.h"
-#include "kit/dump_writer.h"
-#include "kit/stream_gen.h"
+#include "rehearsal/dump_writer.h"
+#include "rehearsal/stream_gen.h"
 #include "send_stream.h"
 
 namespace fuzz {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "brix.h"
-#include "kit/block.h"
+#include "rehearsal/block.h"
 
 namespace fuzz {
 

@@ -13,10 +13,10 @@
 #include "brix_comp_encr.h"
 #include "fixed_sets.h"
 #include "fuzz_support.h"
-#include "kit/dump_writer.h"
-#include "kit/stream_gen.h"
 #include "kit/temp_dir.h"
 #include "lr.h"
+#include "rehearsal/dump_writer.h"
+#include "rehearsal/stream_gen.h"
 #include "target_options.h"
 
 namespace {

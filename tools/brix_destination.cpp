@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "kit/destination.h"
+#include "rehearsal/destination.h"
 #include "tool_support.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "kit/dump_writer.h"
-#include "kit/stream_gen.h"
+#include "rehearsal/dump_writer.h"
+#include "rehearsal/stream_gen.h"
 #include "tool_support.h"
 
 namespace {

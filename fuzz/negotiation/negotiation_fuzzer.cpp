@@ -24,9 +24,9 @@
 #include "dump_reader.h"
 #include "fixed_sets.h"
 #include "fuzz_support.h"
-#include "kit/block.h"
 #include "marshal.h"
 #include "negotiate.h"
+#include "rehearsal/block.h"
 #include "send_stream.h"
 #include "target_options.h"
 

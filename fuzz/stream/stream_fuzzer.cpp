@@ -16,9 +16,9 @@
 #include "checkpoint.h"
 #include "dump_reader.h"
 #include "fuzz_support.h"
-#include "kit/block.h"
-#include "kit/dump_writer.h"
 #include "marshal.h"
+#include "rehearsal/block.h"
+#include "rehearsal/dump_writer.h"
 #include "send_stream.h"
 #include "target_options.h"
 

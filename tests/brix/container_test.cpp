@@ -14,9 +14,9 @@
 #include "chunk_table.h"
 #include "dump_reader.h"
 #include "kit/container_damage.h"
-#include "kit/dump_writer.h"
-#include "kit/stream_gen.h"
 #include "process_state.h"
+#include "rehearsal/dump_writer.h"
+#include "rehearsal/stream_gen.h"
 #include "test_support.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "kit/block.h"
-#include "kit/dump_writer.h"
-#include "kit/stream_gen.h"
+#include "rehearsal/block.h"
+#include "rehearsal/dump_writer.h"
+#include "rehearsal/stream_gen.h"
 
 namespace restarts {
 

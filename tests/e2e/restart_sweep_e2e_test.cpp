@@ -18,8 +18,8 @@
 #include <utility>
 #include <vector>
 
-#include "kit/rng.h"
 #include "kit/temp_dir.h"
+#include "rehearsal/rng.h"
 #include "restart_trial.h"
 
 namespace {

@@ -6,14 +6,14 @@
 #include <cstring>
 
 #include "kit/container_decoder.h"
-#include "kit/destination.h"
-#include "kit/dump_writer.h"
 #include "kit/fake_writer.h"
 #include "kit/inflate.h"
 #include "kit/runner.h"
-#include "kit/stream_check.h"
-#include "kit/stream_gen.h"
 #include "kit/temp_dir.h"
+#include "rehearsal/destination.h"
+#include "rehearsal/dump_writer.h"
+#include "rehearsal/stream_check.h"
+#include "rehearsal/stream_gen.h"
 
 namespace kit {
 namespace {
