@@ -37,7 +37,7 @@ if flags=$(namespace_flags); then
 fi
 if port_in_use; then
   echo "Port $port is in use by another program, and this machine allows no private network" \
-    "namespace to run beside it: stop that program, or run this as root." >&2
+    "namespace to run beside it: stop that program first." >&2
   exit 1
 fi
 exec "$@"
