@@ -54,7 +54,7 @@ check-sanitize:
 # leak makes the writer's status 99, which no test expects.
 check-valgrind: build-tests
 	$(DEPS) valgrind
-	$(ISOLATED) sh -c 'cd $(BUILD_DIR) && BRIX_WRITER_WRAPPER="valgrind --quiet \
+	$(ISOLATED) sh -c 'cd $(BUILD_DIR) && BRIX_WRITER_WRAPPER="$$(command -v valgrind) --quiet \
 	  --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect,possible \
 	  --errors-for-leak-kinds=definite,indirect,possible" ctest $(CTEST_FLAGS) -L e2e'
 
@@ -87,7 +87,7 @@ fuzz: fuzz-build
 fuzz-ci: fuzz-build
 	$(ISOLATED) tools/run_fuzzers.sh --ci $(FUZZ_DIR) $(FUZZ_CI_SECONDS)
 
-# Rewrites the generated seeds of every fuzz target's corpus from the kit.
+# Rewrites the generated seeds of every fuzz target's corpus.
 fuzz-seeds: build-tests
 	$(BUILD_DIR)/fuzz/fuzz_make_seeds fuzz
 

@@ -1,4 +1,4 @@
-// Writes the seed corpus of every fuzz target from the test kit: well-formed
+// Writes the seed corpus of every fuzz target from the rehearsal engine: well-formed
 // dump files of every kind and mode, streams for both sending modes,
 // checkpoint records of the fixed sets, destination conversations and
 // command lines. Run as `fuzz_make_seeds <fuzz directory>`; the files go to
