@@ -1,93 +1,109 @@
-# Front door of the build. `make` builds a release, `make check` builds and
-# runs every test, `make demo` plays a sample dump set to a loopback
-# destination. CMake does the real work in build/ (and build-sanitize/).
+# Front door of the build. `make` builds the writer and the rehearsal tools,
+# `make check` builds and runs every test, `make demo` plays sample dump sets
+# to a loopback destination. Each target first installs the Debian packages
+# it needs that are missing (tools/install-deps.sh), then configures its
+# build directory when needed (tools/configure.sh); CMake does the real work
+# in build/ (tests are turned on there by the first `make check`), and in
+# build-sanitize/, build-clang/ and build-fuzz/. Whatever uses the writer's
+# port 10566 runs in a private network namespace where the machine allows
+# one (tools/private-net.sh).
 
 BUILD_DIR    ?= build
 SAN_DIR      ?= build-sanitize
-PREFIX       ?= /usr/local
-JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
-GENERATOR    := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
-CTEST_FLAGS  ?= --output-on-failure -j $(JOBS)
-
-VALGRIND     := $(shell command -v valgrind 2>/dev/null)
 CLANG_DIR    ?= build-clang
 FUZZ_DIR     ?= build-fuzz
+PREFIX       ?= /usr/local
+JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
+CTEST_FLAGS  ?= --output-on-failure -j $(JOBS)
 FUZZ_SECONDS ?= 60
 FUZZ_CI_SECONDS ?= 20
 
-.PHONY: all build check check-sanitize check-valgrind check-clang check-restarts fuzz fuzz-ci fuzz-build \
-        fuzz-seeds demo bench install clean
+DEPS      := tools/install-deps.sh
+CONFIGURE := tools/configure.sh
+ISOLATED  := tools/private-net.sh
+RELEASE   := -DCMAKE_BUILD_TYPE=Release
+TESTS_ON  := -DBRIX_BUILD_TESTS=ON
+
+.PHONY: all build build-tests check check-sanitize check-valgrind check-clang check-restarts \
+        fuzz fuzz-ci fuzz-build fuzz-seeds demo bench install clean
 
 all: build
 
-$(BUILD_DIR)/CMakeCache.txt:
-	cmake -S . -B $(BUILD_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX)
-
-build: $(BUILD_DIR)/CMakeCache.txt
+build:
+	$(DEPS) product
+	$(CONFIGURE) $(BUILD_DIR) $(RELEASE)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-check: build
-	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS)
+# The same build directory with the tests turned on.
+build-tests:
+	$(DEPS) product tests
+	$(CONFIGURE) $(BUILD_DIR) $(RELEASE) $(TESTS_ON)
+	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-$(SAN_DIR)/CMakeCache.txt:
-	cmake -S . -B $(SAN_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DBRIX_SANITIZE=ON
+check: build-tests
+	$(ISOLATED) sh -c 'cd $(BUILD_DIR) && ctest $(CTEST_FLAGS)'
 
-check-sanitize: $(SAN_DIR)/CMakeCache.txt
+check-sanitize:
+	$(DEPS) product tests
+	$(CONFIGURE) $(SAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DBRIX_SANITIZE=ON $(TESTS_ON)
 	cmake --build $(SAN_DIR) -j $(JOBS)
-	cd $(SAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest $(CTEST_FLAGS)
+	$(ISOLATED) sh -c 'cd $(SAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest $(CTEST_FLAGS)'
 
 # The end-to-end tests with the writer under valgrind memcheck: any error or
 # leak makes the writer's status 99, which no test expects.
-check-valgrind: build
-	cd $(BUILD_DIR) && BRIX_WRITER_WRAPPER="$(VALGRIND) --quiet --error-exitcode=99 \
-	  --leak-check=full --show-leak-kinds=definite,indirect,possible \
-	  --errors-for-leak-kinds=definite,indirect,possible" ctest $(CTEST_FLAGS) -L e2e
+check-valgrind: build-tests
+	$(DEPS) valgrind
+	$(ISOLATED) sh -c 'cd $(BUILD_DIR) && BRIX_WRITER_WRAPPER="$$(command -v valgrind) --quiet \
+	  --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect,possible \
+	  --errors-for-leak-kinds=definite,indirect,possible" ctest $(CTEST_FLAGS) -L e2e'
 
 # Interruption and restart at every block position of the restart sweep's
 # sets (every header of the large one), a few hundred random hang-ups and
 # SIGKILLs each; `make check` tries every header and a fixed sample. Takes
-# minutes; uses port 10566.
-check-restarts: build
-	BRIX_RESTART_SWEEP=full $(BUILD_DIR)/tests/e2e/e2e_restart_sweep_test
+# minutes.
+check-restarts: build-tests
+	$(ISOLATED) env BRIX_RESTART_SWEEP=full $(BUILD_DIR)/tests/e2e/e2e_restart_sweep_test
 
-$(CLANG_DIR)/CMakeCache.txt:
-	CXX=clang++ CC=clang cmake -S . -B $(CLANG_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release
-
-check-clang: $(CLANG_DIR)/CMakeCache.txt
+check-clang:
+	$(DEPS) product tests clang
+	CXX=clang++ CC=clang $(CONFIGURE) $(CLANG_DIR) $(RELEASE) $(TESTS_ON)
 	cmake --build $(CLANG_DIR) -j $(JOBS)
-	cd $(CLANG_DIR) && ctest $(CTEST_FLAGS)
+	$(ISOLATED) sh -c 'cd $(CLANG_DIR) && ctest $(CTEST_FLAGS)'
 
 # The libFuzzer targets (clang, AddressSanitizer, UBSan) in their own build.
 # `make fuzz` runs each for FUZZ_SECONDS and reports executions and coverage;
 # `make fuzz-ci` runs each for FUZZ_CI_SECONDS from the committed corpus only
 # and fails on any crash, leak, hang or sanitizer report.
-$(FUZZ_DIR)/CMakeCache.txt:
-	CXX=clang++ CC=clang cmake -S . -B $(FUZZ_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+fuzz-build:
+	$(DEPS) product fuzz
+	CXX=clang++ CC=clang $(CONFIGURE) $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DBRIX_FUZZ=ON -DBRIX_BUILD_TESTS=OFF -DBRIX_BUILD_BENCH=OFF
-
-fuzz-build: $(FUZZ_DIR)/CMakeCache.txt
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_targets
 
 fuzz: fuzz-build
-	tools/run_fuzzers.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+	$(ISOLATED) tools/run_fuzzers.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 fuzz-ci: fuzz-build
-	tools/run_fuzzers.sh --ci $(FUZZ_DIR) $(FUZZ_CI_SECONDS)
+	$(ISOLATED) tools/run_fuzzers.sh --ci $(FUZZ_DIR) $(FUZZ_CI_SECONDS)
 
-# Rewrites the generated seeds of every fuzz target's corpus from the kit.
-fuzz-seeds: build
+# Rewrites the generated seeds of every fuzz target's corpus.
+fuzz-seeds: build-tests
 	$(BUILD_DIR)/fuzz/fuzz_make_seeds fuzz
 
 demo: build
-	tools/demo.sh $(BUILD_DIR)
+	$(ISOLATED) tools/demo.sh $(BUILD_DIR)
 
-bench: build
+bench:
+	$(DEPS) product bench
+	$(CONFIGURE) $(BUILD_DIR) $(RELEASE) -DBRIX_BUILD_BENCH=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target benchmarks
-	tools/run_benchmarks.sh $(BUILD_DIR)
+	$(ISOLATED) tools/run_benchmarks.sh $(BUILD_DIR)
 
+# PREFIX is applied at every install, whatever the build directory was
+# configured with.
 install: build
-	cmake --install $(BUILD_DIR)
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD_DIR) $(SAN_DIR) $(CLANG_DIR) $(FUZZ_DIR)

@@ -17,12 +17,12 @@
 #include "bench_options.h"
 #include "bench_stats.h"
 #include "corpus_fill.h"
-#include "kit/dump_writer.h"
 #include "kit/temp_dir.h"
 #include "lr.h"
 #include "playback_set.h"
 #include "playback_sources.h"
 #include "reference_stages.h"
+#include "rehearsal/dump_writer.h"
 
 namespace {
 

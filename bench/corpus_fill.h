@@ -1,4 +1,4 @@
-// The content of the container benchmark's stream: the kit's stream
+// The content of the container benchmark's stream: the generated stream
 // structure with the regular files' data blocks refilled to compress about
 // as a server volume's do. Runs of log-like text lines, runs of all-zero
 // blocks and runs of random blocks (data stored compressed already).
@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "kit/block.h"
-#include "kit/rng.h"
+#include "rehearsal/block.h"
+#include "rehearsal/rng.h"
 
 namespace bench {
 
@@ -25,7 +25,7 @@ struct CorpusMix {
 // Blocks of each kind taken by the fill.
 struct CorpusCounts {
   uint64_t headers = 0;
-  uint64_t other_data = 0;  // directory and attribute data, left as the kit made it
+  uint64_t other_data = 0;  // directory and attribute data, left as generated
   uint64_t text = 0;
   uint64_t zero = 0;
   uint64_t random = 0;

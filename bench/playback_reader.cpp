@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "bench_support.h"
-#include "kit/destination.h"
+#include "rehearsal/destination.h"
 
 namespace bench {
 

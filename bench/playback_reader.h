@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "kit/dest_connection.h"
+#include "rehearsal/dest_connection.h"
 
 namespace bench {
 

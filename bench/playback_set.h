@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "kit/block.h"
-#include "kit/dump_format.h"
+#include "rehearsal/block.h"
+#include "rehearsal/dump_format.h"
 
 namespace bench {
 
@@ -42,7 +42,7 @@ using BlockEdit = std::function<void(kit::Block&)>;
 // "<prefix>.0", "<prefix>.1", ...; `sets` receives them in the plans' order.
 bool make_sets(const std::vector<SetPlan>& plans, uint64_t bytes, uint32_t files,
                const BlockEdit& edit, std::vector<DumpSet>& sets, std::string& error);
-// One plain set of the kit's stream as it is generated.
+// One plain set of the generated stream as it is generated.
 bool make_set(const std::string& prefix, uint64_t bytes, uint32_t files, DumpSet& set,
               std::string& error);
 // Reads every file once, so that the writer finds the set in the page cache;

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "kit/dump_writer.h"
 #include "lr.h"
+#include "rehearsal/dump_writer.h"
 
 namespace bench {
 

@@ -13,8 +13,8 @@
 #include "dump_set.h"
 #include "reading_state.h"
 #include "fuzz_support.h"
-#include "kit/dump_writer.h"
-#include "kit/stream_gen.h"
+#include "rehearsal/dump_writer.h"
+#include "rehearsal/stream_gen.h"
 #include "send_stream.h"
 
 namespace fuzz {

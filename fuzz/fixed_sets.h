@@ -1,6 +1,6 @@
 // Two small dump sets that the checkpoint and negotiation targets play
 // against: a plain set and a compressed and encrypted one, each of two
-// prefixes and several files, made with the kit in a directory of the
+// prefixes and several files, made with the rehearsal engine in a directory of the
 // scratch directory once per process, and the checkpoint files that a fresh
 // archivist transfer of each leaves behind. The seed generator uses the same
 // sets, so that its seeds name places that exist.
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "brix.h"
-#include "kit/block.h"
+#include "rehearsal/block.h"
 
 namespace fuzz {
 

@@ -1,4 +1,4 @@
-// Writes the seed corpus of every fuzz target from the test kit: well-formed
+// Writes the seed corpus of every fuzz target from the rehearsal engine: well-formed
 // dump files of every kind and mode, streams for both sending modes,
 // checkpoint records of the fixed sets, destination conversations and
 // command lines. Run as `fuzz_make_seeds <fuzz directory>`; the files go to
@@ -13,10 +13,10 @@
 #include "brix_comp_encr.h"
 #include "fixed_sets.h"
 #include "fuzz_support.h"
-#include "kit/dump_writer.h"
-#include "kit/stream_gen.h"
 #include "kit/temp_dir.h"
 #include "lr.h"
+#include "rehearsal/dump_writer.h"
+#include "rehearsal/stream_gen.h"
 #include "target_options.h"
 
 namespace {

@@ -1,11 +1,16 @@
 // brix_destination: a loopback destination for rehearsals. It connects to a
-// writer, negotiates, receives and checks the whole stream, acknowledges it
-// and prints a summary; the exit status says whether the transfer was whole.
+// writer, negotiates, receives and checks the whole stream (against the dump
+// set it should be, with --expect), acknowledges it and prints a summary of
+// what it received and how the transfer ended; the exit status says whether
+// the transfer was whole.
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
-#include "kit/destination.h"
+#include "command_line.h"
+#include "rehearsal/destination.h"
+#include "rehearsal/expect.h"
 #include "tool_support.h"
 
 namespace {
@@ -18,8 +23,9 @@ constexpr double kBytesPerMegabyte = 1e6;
 const char kUsage[] =
     "Usage: brix_destination [options]\n"
     "Connects to a writer as the destination of a transfer, receives and checks the\n"
-    "whole stream, acknowledges it and prints a summary. Exits 0 only when the whole\n"
-    "stream arrived, its structure checked out and the acknowledgement came back.\n"
+    "whole stream, acknowledges it and prints a summary of what arrived and how the\n"
+    "transfer ended. Exits 0 only when the whole stream arrived, its structure checked\n"
+    "out, the acknowledgement came back and, with --expect, every block was as expected.\n"
     "\n"
     "  -H, --host ADDR              writer's numeric address (default 127.0.0.1, ::1 with -6)\n"
     "  -4, -6                       IPv4 (default) or IPv6\n"
@@ -35,15 +41,20 @@ const char kUsage[] =
     "      --ack-value N            acknowledgement to send (default 1)\n"
     "      --discard                keep no blocks in memory (for long streams)\n"
     "      --save FILE              write the reply and every stream block to FILE\n"
+    "      --expect PREFIX          compare what arrives, block for block, with the plain dump\n"
+    "                               set PREFIX of the same stream; report the first lost,\n"
+    "                               repeated or different block (the exit status is 1 then)\n"
     "      --timeout SECONDS        how long the writer may stay silent, and how long to keep\n"
     "                               trying to connect (default 10)\n"
-    "  -h, --help                   show this text\n";
+    "  -h, --help                   show this text\n"
+    "      --version                show the version\n";
 
 struct Args {
   kit::DestinationOptions dest;
   bool ipv6 = false;
   bool host_given = false;
   std::string save_path;
+  std::string expect_prefix;
 };
 
 enum LongOnly {
@@ -55,7 +66,9 @@ enum LongOnly {
   kAckValue,
   kDiscard,
   kSave,
-  kTimeout
+  kExpect,
+  kTimeout,
+  kVersion
 };
 
 bool parse_command(const char* name, uint32_t& cmd) {
@@ -86,8 +99,10 @@ int parse_args(int argc, char** argv, Args& a) {
       {"ack-value", required_argument, nullptr, kAckValue},
       {"discard", no_argument, nullptr, kDiscard},
       {"save", required_argument, nullptr, kSave},
+      {"expect", required_argument, nullptr, kExpect},
       {"timeout", required_argument, nullptr, kTimeout},
       {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, kVersion},
       {nullptr, 0, nullptr, 0}};
   kit::DestinationOptions& d = a.dest;
   uint32_t u32 = 0;
@@ -141,12 +156,18 @@ int parse_args(int argc, char** argv, Args& a) {
       case kSave:
         a.save_path = optarg;
         break;
+      case kExpect:
+        a.expect_prefix = optarg;
+        break;
       case kTimeout:
         ok = tools::parse_u32(optarg, u32) && u32 > 0 && u32 <= INT32_MAX / kMillisPerSecond;
         d.io_timeout_ms = d.connect_deadline_ms = static_cast<int>(u32) * kMillisPerSecond;
         break;
       case 'h':
         fputs(kUsage, stdout);
+        return 0;
+      case kVersion:
+        printf("brix_destination %s\n", BRIX_WRITER_VERSION);
         return 0;
       default:
         fputs(kUsage, stderr);
@@ -166,7 +187,23 @@ int parse_args(int argc, char** argv, Args& a) {
   return -1;
 }
 
-void print_summary(const kit::DestinationResult& r) {
+// How the transfer ended, in one line.
+std::string ending(const kit::DestinationOptions& d, const kit::DestinationResult& r) {
+  if (r.complete) return "complete, the acknowledgement came back";
+  if (r.hung_up && r.error.empty()) {
+    const std::string when = r.reply_kind == kit::ReplyKind::block
+                                 ? " after " + std::to_string(r.stream_blocks) + " stream blocks"
+                                 : std::string(" after the ") + kit::step_name(r.reached) + " step";
+    return "hung up" + when + (d.send_ack ? ", as asked" : " instead of acknowledging, as asked");
+  }
+  if (!r.error.empty()) return r.error;
+  return "the stream arrived, but its structure is faulty";
+}
+
+// What arrived and how it ended; with `expect`, how it compares.
+// `last_point` is the synchronisation point of the last header that arrived.
+void print_summary(const Args& a, const kit::DestinationResult& r, uint32_t last_point,
+                   const std::string& expect) {
   if (r.version_answered) printf("version: offered answer %u\n", r.version_answer);
   if (r.reply_kind == kit::ReplyKind::block) {
     printf("reply: %s, ndr_blks_done %llu\n",
@@ -174,13 +211,17 @@ void print_summary(const kit::DestinationResult& r) {
            static_cast<unsigned long long>(kit::blks_done(r.reply)));
   } else if (r.reply_kind == kit::ReplyKind::refusal) {
     printf("reply: refused, errcode %d\n", kit::refusal_errcode(r));
+  } else {
+    printf("reply: none\n");
   }
-  const double mbps =
-      r.elapsed_seconds > 0 ? r.bytes_received / kBytesPerMegabyte / r.elapsed_seconds : 0;
-  printf("stream: %llu blocks after the reply, %llu bytes in %.3f s, %.1f MB/s\n",
-         static_cast<unsigned long long>(r.stream_blocks),
-         static_cast<unsigned long long>(r.bytes_received), r.elapsed_seconds, mbps);
-  tools::print_header_counts(r.headers_by_type);
+  if (r.reply_kind == kit::ReplyKind::block) {
+    const double mbps =
+        r.elapsed_seconds > 0 ? r.bytes_received / kBytesPerMegabyte / r.elapsed_seconds : 0;
+    printf("stream: %llu blocks after the reply, %llu bytes in %.3f s, %.1f MB/s\n",
+           static_cast<unsigned long long>(r.stream_blocks),
+           static_cast<unsigned long long>(r.bytes_received), r.elapsed_seconds, mbps);
+    tools::print_header_counts(r.headers_by_type);
+  }
   if (r.ack_sent) {
     if (r.ack_echoed) {
       printf("acknowledgement: echoed %u\n", r.ack_echo);
@@ -188,7 +229,21 @@ void print_summary(const kit::DestinationResult& r) {
       printf("acknowledgement: sent, no echo\n");
     }
   }
-  printf("structure: %s\n", r.structure_error.empty() ? "ok" : r.structure_error.c_str());
+  if (!r.structure_error.empty()) {
+    printf("structure: %s\n", r.structure_error.c_str());
+  } else if (r.reply_kind != kit::ReplyKind::block) {
+    printf("structure: not checked, no stream arrived\n");
+  } else if (r.end_seen) {
+    printf("structure: ok\n");
+  } else {
+    printf("structure: ok so far, the stream stopped before its end\n");
+  }
+  fputs(expect.c_str(), stdout);
+  printf("end: %s\n", ending(a.dest, r).c_str());
+  if (r.reply_kind == kit::ReplyKind::block && !r.complete) {
+    printf("restart: --restart-sync-point %u resumes from the last point that arrived\n",
+           last_point);
+  }
 }
 
 }  // namespace
@@ -198,6 +253,15 @@ int main(int argc, char** argv) {
   const int status = parse_args(argc, argv, a);
   if (status >= 0) return status;
 
+  kit::DumpSetBlocks expected_set;
+  std::optional<kit::ExpectCheck> expect;
+  if (!a.expect_prefix.empty()) {
+    if (!expected_set.open(a.expect_prefix)) {
+      fprintf(stderr, "brix_destination: %s\n", expected_set.error().c_str());
+      return kTransferFailed;
+    }
+    expect.emplace(expected_set);
+  }
   FILE* save = nullptr;
   if (!a.save_path.empty()) {
     save = fopen(a.save_path.c_str(), "wbe");
@@ -205,20 +269,39 @@ int main(int argc, char** argv) {
       perror(("brix_destination: " + a.save_path).c_str());
       return kTransferFailed;
     }
-    a.dest.on_block = [save](const kit::Block& b) { fwrite(b.bytes, 1, LR_BLOCK_SIZE, save); };
   }
+  // The reply (the start header, point 0) leaves a restart where it was.
+  bool reply_seen = false;
+  kit::HeaderWalker headers;
+  uint32_t last_point = a.dest.restart_sync_point;
+  a.dest.on_block = [&](const kit::Block& b) {
+    if (save != nullptr) fwrite(b.bytes, 1, LR_BLOCK_SIZE, save);
+    const bool header = headers.next(b);
+    if (reply_seen && header) last_point = kit::sync_num(b);
+    if (expect && reply_seen) expect->block(b);
+    if (expect && !reply_seen) expect->reply(b);
+    reply_seen = true;
+  };
   const kit::DestinationResult r = kit::run_destination(a.dest);
-  if (r.connected) print_summary(r);
+  std::string expect_lines;
+  if (expect) {
+    expect_lines = kit::describe_findings(expect->findings(), a.expect_prefix);
+  }
+  print_summary(a, r, last_point, expect_lines);
   bool saved = true;
   if (save != nullptr) {
     const bool write_failed = ferror(save) != 0;
     saved = fclose(save) == 0 && !write_failed;
   }
   if (!saved) fprintf(stderr, "brix_destination: cannot write %s\n", a.save_path.c_str());
+  if (!expected_set.error().empty()) {
+    fprintf(stderr, "brix_destination: %s\n", expected_set.error().c_str());
+  }
   if (!r.error.empty()) fprintf(stderr, "brix_destination: %s\n", r.error.c_str());
   if (!r.structure_error.empty())
     fprintf(stderr, "brix_destination: stream structure: %s\n", r.structure_error.c_str());
-  if (r.complete && saved) return 0;
+  const bool as_expected = !expect || expect->findings().identical();
+  if (r.complete && saved && as_expected) return 0;
   if (r.hung_up && r.error.empty()) {
     fprintf(stderr, "brix_destination: hung up after %llu stream blocks without acknowledging\n",
             static_cast<unsigned long long>(r.stream_blocks));

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "kit/dump_writer.h"
-#include "kit/stream_gen.h"
+#include "command_line.h"
+#include "rehearsal/dump_writer.h"
+#include "rehearsal/stream_gen.h"
 #include "tool_support.h"
 
 namespace {
@@ -47,7 +48,8 @@ const char kUsage[] =
     "      --headers-per-sync N   file-phase headers per synchronisation point (default 4)\n"
     "      --no-end               leave out the end-of-stream header\n"
     "      --stripped             write the inflating mode's input: file-phase headers only\n"
-    "  -h, --help                 show this text\n";
+    "  -h, --help                 show this text\n"
+    "      --version              show the version\n";
 
 struct Args {
   kit::StreamShape shape;
@@ -75,7 +77,8 @@ enum LongOnly {
   kStripped,
   kPassword,
   kMode,
-  kChunkBlocks
+  kChunkBlocks,
+  kVersion
 };
 
 // Returns -1 to go on, else the exit status.
@@ -100,6 +103,7 @@ int parse_args(int argc, char** argv, Args& a) {
                                     {"mode", required_argument, nullptr, kMode},
                                     {"chunk-blocks", required_argument, nullptr, kChunkBlocks},
                                     {"help", no_argument, nullptr, 'h'},
+                                    {"version", no_argument, nullptr, kVersion},
                                     {nullptr, 0, nullptr, 0}};
   kit::StreamShape& s = a.shape;
   uint64_t bytes = 0;
@@ -174,6 +178,9 @@ int parse_args(int argc, char** argv, Args& a) {
         break;
       case 'h':
         fputs(kUsage, stdout);
+        return 0;
+      case kVersion:
+        printf("brix_mkdump %s\n", BRIX_WRITER_VERSION);
         return 0;
       default:
         fputs(kUsage, stderr);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # `make demo`: makes sample dump sets in the build tree and plays each with
-# brix_writer to a loopback brix_destination, showing both sides: first a
-# plain set, then a compressed and encrypted one whose password the demo
-# types at the writer's prompt itself.
+# brix_writer to a loopback brix_destination: first a plain set, then a
+# compressed and encrypted one whose password the demo types at the writer's
+# prompt itself. The lines of both sides are shown as they happen, each
+# marked with its side.
 set -euo pipefail
 build_dir=${1:-build}
 demo_dir="$build_dir/demo"
@@ -14,23 +15,40 @@ password="demo password"
 rm -rf "$demo_dir"
 mkdir -p "$demo_dir"
 
+# Prefixes each line of standard input as it comes.
+mark() { sed -u "s/^/$1 | /"; }
+
 # play <label> <prefix> <writer's standard input>
 play() {
   local label=$1 prefix=$2 input=$3
   echo
   echo "== brix_writer $prefix   ($label)"
-  printf '%s' "$input" | "$writer" "$prefix" >"$demo_dir/writer.out" 2>"$demo_dir/writer.err" &
-  local writer_pid=$!
-  trap 'kill "$writer_pid" 2>/dev/null || true' EXIT
-  local destination_status=0 writer_status=0
-  "$destination" >"$demo_dir/destination.out" 2>&1 || destination_status=$?
-  wait "$writer_pid" || writer_status=$?
-  trap - EXIT
-  echo "-- writer (status $writer_status):"
-  cat "$demo_dir/writer.out" "$demo_dir/writer.err"
-  echo
-  echo "-- brix_destination (status $destination_status):"
-  cat "$demo_dir/destination.out"
+  printf '%s' "$input" >"$demo_dir/writer.in"
+  # Each side's status goes to a file (the pipe into `mark` would hide it),
+  # and the writer's process id too, so that it can be stopped should the
+  # destination give up while the writer still listens.
+  (
+    "$writer" "$prefix" <"$demo_dir/writer.in" 2>&1 &
+    echo $! >"$demo_dir/writer.pid"
+    status=0
+    wait $! || status=$?
+    echo "$status" >"$demo_dir/writer.status"
+  ) | mark "     writer" &
+  local writer_side=$!
+  (
+    status=0
+    "$destination" 2>&1 || status=$?
+    echo "$status" >"$demo_dir/destination.status"
+  ) | mark "destination"
+  local destination_status
+  destination_status=$(cat "$demo_dir/destination.status")
+  if [ "$destination_status" -ne 0 ] && [ -f "$demo_dir/writer.pid" ]; then
+    kill "$(cat "$demo_dir/writer.pid")" 2>/dev/null || true
+  fi
+  wait "$writer_side"
+  local writer_status
+  writer_status=$(cat "$demo_dir/writer.status")
+  echo "-- writer status $writer_status, brix_destination status $destination_status"
   if [ "$writer_status" -ne 0 ] || [ "$destination_status" -ne 0 ]; then
     echo "demo FAILED" >&2
     exit 1

@@ -15,7 +15,7 @@
 #include "reading_state.h"
 #include "fixed_sets.h"
 #include "fuzz_support.h"
-#include "kit/dump_writer.h"
+#include "rehearsal/dump_writer.h"
 
 namespace {
 

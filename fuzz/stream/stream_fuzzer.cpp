@@ -17,9 +17,9 @@
 #include "dump_set.h"
 #include "reading_state.h"
 #include "fuzz_support.h"
-#include "kit/block.h"
-#include "kit/dump_writer.h"
 #include "marshal.h"
+#include "rehearsal/block.h"
+#include "rehearsal/dump_writer.h"
 #include "send_stream.h"
 #include "target_options.h"
 

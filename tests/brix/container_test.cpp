@@ -12,8 +12,8 @@
 #include "brix_comp_encr.h"
 #include "dump_set.h"
 #include "kit/container_damage.h"
-#include "kit/dump_writer.h"
-#include "kit/stream_gen.h"
+#include "rehearsal/dump_writer.h"
+#include "rehearsal/stream_gen.h"
 #include "reading_state.h"
 #include "test_support.h"
 

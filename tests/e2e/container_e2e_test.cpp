@@ -10,8 +10,6 @@
 
 #include "e2e_support.h"
 #include "kit/container_damage.h"
-#include "kit/dump_writer.h"
-#include "kit/stream_gen.h"
 #include "kit/temp_dir.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "kit/block.h"
-#include "kit/destination.h"
-#include "kit/dump_format.h"
 #include "kit/runner.h"
+#include "rehearsal/block.h"
+#include "rehearsal/destination.h"
+#include "rehearsal/dump_format.h"
 
 namespace e2e {
 

@@ -8,8 +8,8 @@
 #include <filesystem>
 
 #include "e2e_support.h"
-#include "kit/dump_writer.h"
 #include "kit/temp_dir.h"
+#include "rehearsal/dump_writer.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "e2e_support.h"
-#include "kit/block_builders.h"
+#include "rehearsal/block_builders.h"
 #include "kit/container_damage.h"
-#include "kit/dump_writer.h"
-#include "kit/stream_gen.h"
+#include "rehearsal/dump_writer.h"
+#include "rehearsal/stream_gen.h"
 #include "kit/temp_dir.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <thread>
 
 #include "e2e_support.h"
-#include "kit/dump_writer.h"
-#include "kit/stream_gen.h"
 #include "kit/temp_dir.h"
+#include "rehearsal/dump_writer.h"
+#include "rehearsal/stream_gen.h"
 
 namespace {
 

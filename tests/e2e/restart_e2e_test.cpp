@@ -11,9 +11,9 @@
 #include "checkpoint.h"
 #include "e2e_support.h"
 #include "fault_support.h"
-#include "kit/dump_writer.h"
+#include "rehearsal/dump_writer.h"
 #include "kit/runner.h"
-#include "kit/stream_gen.h"
+#include "rehearsal/stream_gen.h"
 #include "kit/temp_dir.h"
 
 namespace {

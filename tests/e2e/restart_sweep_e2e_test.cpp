@@ -19,10 +19,10 @@
 #include <thread>
 
 #include "e2e_support.h"
-#include "kit/dump_writer.h"
-#include "kit/rng.h"
+#include "rehearsal/dump_writer.h"
+#include "rehearsal/rng.h"
 #include "kit/runner.h"
-#include "kit/stream_gen.h"
+#include "rehearsal/stream_gen.h"
 #include "kit/temp_dir.h"
 
 namespace {

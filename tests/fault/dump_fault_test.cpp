@@ -10,8 +10,8 @@
 #include <fstream>
 
 #include "fault_support.h"
-#include "kit/dump_writer.h"
-#include "kit/stream_gen.h"
+#include "rehearsal/dump_writer.h"
+#include "rehearsal/stream_gen.h"
 
 namespace {
 

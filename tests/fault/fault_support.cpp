@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "kit/dump_writer.h"
-#include "kit/stream_gen.h"
+#include "rehearsal/dump_writer.h"
+#include "rehearsal/stream_gen.h"
 
 namespace fault {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "kit/dump_format.h"
+#include "rehearsal/dump_format.h"
 
 namespace kit {
 

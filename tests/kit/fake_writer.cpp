@@ -10,8 +10,8 @@
 
 #include <cstring>
 
-#include "kit/dest_connection.h"
 #include "marshal.h"
+#include "rehearsal/dest_connection.h"
 
 namespace kit {
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "kit/container_decoder.h"
-#include "kit/dump_writer.h"
+#include "rehearsal/dump_writer.h"
 
 namespace kit {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "kit/block.h"
+#include "rehearsal/block.h"
 
 namespace kit {
 

@@ -3,8 +3,8 @@
 // the reply block or the 1380-byte refusal, receives the stream following
 // its headers, acknowledges at the end-of-stream header, and records every
 // step's outcome. Stop points let tests hang up early on purpose.
-#ifndef KIT_DESTINATION_H
-#define KIT_DESTINATION_H
+#ifndef REHEARSAL_DESTINATION_H
+#define REHEARSAL_DESTINATION_H
 
 #include <cstdint>
 #include <functional>
@@ -13,9 +13,9 @@
 #include <string>
 
 #include "brix.h"
-#include "kit/block.h"
-#include "kit/dest_connection.h"
-#include "kit/stream_check.h"
+#include "rehearsal/block.h"
+#include "rehearsal/dest_connection.h"
+#include "rehearsal/stream_check.h"
 
 namespace kit {
 
@@ -93,4 +93,4 @@ int32_t refusal_errcode(const DestinationResult& result);
 
 }  // namespace kit
 
-#endif  // KIT_DESTINATION_H
+#endif  // REHEARSAL_DESTINATION_H

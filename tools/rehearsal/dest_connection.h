@@ -2,8 +2,8 @@
 // IPv4 or IPv6 loopback with retries while the writer is not yet listening,
 // little-endian protocol words, exact and partial reads, and time-outs on
 // every read and write so that a test never hangs on a silent peer.
-#ifndef KIT_DEST_CONNECTION_H
-#define KIT_DEST_CONNECTION_H
+#ifndef REHEARSAL_DEST_CONNECTION_H
+#define REHEARSAL_DEST_CONNECTION_H
 
 #include <sys/socket.h>
 
@@ -75,4 +75,4 @@ class DestinationConnection {
 
 }  // namespace kit
 
-#endif  // KIT_DEST_CONNECTION_H
+#endif  // REHEARSAL_DEST_CONNECTION_H

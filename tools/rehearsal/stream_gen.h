@@ -4,15 +4,15 @@
 // (regular files with data blocks and holes, attributes, discards, rising
 // synchronisation points) and the end-of-stream header. Every stream passes
 // the structure check and the inflating-mode header rules (stream_check.h).
-#ifndef KIT_STREAM_GEN_H
-#define KIT_STREAM_GEN_H
+#ifndef REHEARSAL_STREAM_GEN_H
+#define REHEARSAL_STREAM_GEN_H
 
 #include <cstdint>
 #include <vector>
 
-#include "kit/block.h"
-#include "kit/block_builders.h"
-#include "kit/rng.h"
+#include "rehearsal/block.h"
+#include "rehearsal/block_builders.h"
+#include "rehearsal/rng.h"
 
 namespace kit {
 
@@ -99,4 +99,4 @@ Stream minimal_stream();
 
 }  // namespace kit
 
-#endif  // KIT_STREAM_GEN_H
+#endif  // REHEARSAL_STREAM_GEN_H

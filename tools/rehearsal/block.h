@@ -1,9 +1,9 @@
-// Stream blocks as the test kit handles them: the 4096-byte Block, typed
+// Stream blocks as the rehearsal engine handles them: the 4096-byte Block, typed
 // views of its header record, host-order field reads and writes (through the
 // marshal operations), and the small edits tests use to build malformed
 // variants of a well-formed stream.
-#ifndef KIT_BLOCK_H
-#define KIT_BLOCK_H
+#ifndef REHEARSAL_BLOCK_H
+#define REHEARSAL_BLOCK_H
 
 #include <cstddef>
 #include <cstdint>
@@ -31,7 +31,7 @@ const lr_hdr_info& hdr(const Block& b);
 // A block is a header exactly when it starts with the header magic.
 inline bool is_header(const Block& b) { return lr_is_header(b.bytes); }
 
-// Host-order reads of the header fields the kit works with.
+// Host-order reads of the header fields the engine works with.
 int32_t hdr_type(const Block& b);
 uint32_t sync_num(const Block& b);
 uint32_t blk_num(const Block& b);
@@ -106,4 +106,4 @@ void renumber_headers(Stream& s);
 
 }  // namespace kit
 
-#endif  // KIT_BLOCK_H
+#endif  // REHEARSAL_BLOCK_H

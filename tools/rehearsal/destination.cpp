@@ -1,5 +1,5 @@
 // The destination's side of a transfer: negotiation, stream, acknowledgement.
-#include "kit/destination.h"
+#include "rehearsal/destination.h"
 
 #include <chrono>
 #include <cstring>

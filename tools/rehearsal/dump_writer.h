@@ -2,8 +2,8 @@
 // tool leaves them, plain or as containers, with the irregular layouts tests
 // need: several prefixes, empty files, gaps in the numbering, trailing
 // partial blocks. And reading a set back.
-#ifndef KIT_DUMP_WRITER_H
-#define KIT_DUMP_WRITER_H
+#ifndef REHEARSAL_DUMP_WRITER_H
+#define REHEARSAL_DUMP_WRITER_H
 
 #include <cstdint>
 #include <cstdio>
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "kit/block.h"
-#include "kit/container_writer.h"
-#include "kit/dump_format.h"
+#include "rehearsal/block.h"
+#include "rehearsal/container_writer.h"
+#include "rehearsal/dump_format.h"
 
 namespace kit {
 
@@ -135,4 +135,4 @@ bool read_file(const std::string& path, std::string& out, std::string& error);
 
 }  // namespace kit
 
-#endif  // KIT_DUMP_WRITER_H
+#endif  // REHEARSAL_DUMP_WRITER_H

@@ -1,9 +1,9 @@
 // Packing, generating and checking directory data blocks.
-#include "kit/dir_block.h"
+#include "rehearsal/dir_block.h"
 
 #include <cstring>
 
-#include "kit/rng.h"
+#include "rehearsal/rng.h"
 
 namespace kit {
 

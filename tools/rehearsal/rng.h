@@ -1,8 +1,8 @@
-// The kit's deterministic pseudo-random numbers (splitmix64): the same seed
+// The rehearsal engine's deterministic pseudo-random numbers (splitmix64): the same seed
 // gives the same stream on every machine, so generated dump sets can be
 // compared byte for byte with what a destination receives.
-#ifndef KIT_RNG_H
-#define KIT_RNG_H
+#ifndef REHEARSAL_RNG_H
+#define REHEARSAL_RNG_H
 
 #include <cstdint>
 
@@ -37,4 +37,4 @@ inline uint64_t mix_seed(uint64_t seed, uint64_t item) {
 
 }  // namespace kit
 
-#endif  // KIT_RNG_H
+#endif  // REHEARSAL_RNG_H

@@ -3,14 +3,14 @@
 // within their bounds, well-formed directory blocks, and an end-of-stream
 // header closing the stream. Usable block by block, so that a receiver of
 // a huge stream holds none of it.
-#ifndef KIT_STREAM_CHECK_H
-#define KIT_STREAM_CHECK_H
+#ifndef REHEARSAL_STREAM_CHECK_H
+#define REHEARSAL_STREAM_CHECK_H
 
 #include <cstdint>
 #include <map>
 #include <string>
 
-#include "kit/block.h"
+#include "rehearsal/block.h"
 
 namespace kit {
 
@@ -63,4 +63,4 @@ std::string check_stream_structure(const Stream& s,
 
 }  // namespace kit
 
-#endif  // KIT_STREAM_CHECK_H
+#endif  // REHEARSAL_STREAM_CHECK_H

@@ -1,6 +1,6 @@
 // One container dump file, written chunk by chunk with the writer's own
 // records and the capture side of the file-encryption scheme.
-#include "kit/container_writer.h"
+#include "rehearsal/container_writer.h"
 
 #include <zlib.h>
 
@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "brix_comp_encr.h"
-#include "kit/rng.h"
 #include "marshal.h"
+#include "rehearsal/rng.h"
 #include "wipe.h"
 
 namespace kit {

@@ -1,7 +1,7 @@
 // The destination's structural check of a stream.
-#include "kit/stream_check.h"
+#include "rehearsal/stream_check.h"
 
-#include "kit/dir_block.h"
+#include "rehearsal/dir_block.h"
 
 namespace kit {
 

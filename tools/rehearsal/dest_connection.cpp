@@ -1,5 +1,5 @@
 // The destination's connection to the writer.
-#include "kit/dest_connection.h"
+#include "rehearsal/dest_connection.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -2,15 +2,15 @@
 // counts, and data blocks with deterministic content. Each header builder
 // takes the synchronisation point and the block's index in the stream
 // (h_blk_num); everything else not given is filled with plausible values.
-#ifndef KIT_BLOCK_BUILDERS_H
-#define KIT_BLOCK_BUILDERS_H
+#ifndef REHEARSAL_BLOCK_BUILDERS_H
+#define REHEARSAL_BLOCK_BUILDERS_H
 
 #include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
-#include "kit/block.h"
+#include "rehearsal/block.h"
 
 namespace kit {
 
@@ -77,4 +77,4 @@ Block data_block_with_magic(uint64_t seed);
 
 }  // namespace kit
 
-#endif  // KIT_BLOCK_BUILDERS_H
+#endif  // REHEARSAL_BLOCK_BUILDERS_H

@@ -1,5 +1,5 @@
 // Names of the dump file kinds and look-ups in the description of a set.
-#include "kit/dump_format.h"
+#include "rehearsal/dump_format.h"
 
 namespace kit {
 

@@ -1,6 +1,6 @@
 // Dump set layouts, the streaming set writer (plain files here, containers
 // through ContainerFileWriter), and reading sets back.
-#include "kit/dump_writer.h"
+#include "rehearsal/dump_writer.h"
 
 #include <cerrno>
 #include <cstring>

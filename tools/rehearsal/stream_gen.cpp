@@ -1,10 +1,10 @@
 // The stream generator: a small state machine that plans one header at a
 // time and then hands out the data blocks the header announced.
-#include "kit/stream_gen.h"
+#include "rehearsal/stream_gen.h"
 
 #include <algorithm>
 
-#include "kit/dir_block.h"
+#include "rehearsal/dir_block.h"
 
 namespace kit {
 

@@ -1,14 +1,14 @@
 // Directory data blocks: packing entry records (lr_dir_entry_hdr followed by
 // its name records) into a block, generating realistic blocks, and the walk
 // that decides whether a block is well formed.
-#ifndef KIT_DIR_BLOCK_H
-#define KIT_DIR_BLOCK_H
+#ifndef REHEARSAL_DIR_BLOCK_H
+#define REHEARSAL_DIR_BLOCK_H
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "kit/block.h"
+#include "rehearsal/block.h"
 
 namespace kit {
 
@@ -48,4 +48,4 @@ std::string check_dir_block(const Block& b);
 
 }  // namespace kit
 
-#endif  // KIT_DIR_BLOCK_H
+#endif  // REHEARSAL_DIR_BLOCK_H

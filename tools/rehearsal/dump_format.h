@@ -1,9 +1,9 @@
-// The kinds of dump file the kit writes (plain, or a compressed and/or
+// The kinds of dump file the rehearsal engine writes (plain, or a compressed and/or
 // encrypted container), the options of a container, and the description of
 // each file written: where its data and chunks lie, so that tests can aim
 // damage and work out where a checkpoint restart must resume.
-#ifndef KIT_DUMP_FORMAT_H
-#define KIT_DUMP_FORMAT_H
+#ifndef REHEARSAL_DUMP_FORMAT_H
+#define REHEARSAL_DUMP_FORMAT_H
 
 #include <cstddef>
 #include <cstdint>
@@ -89,4 +89,4 @@ BlockPlace find_block(const std::vector<DumpFileInfo>& files, uint64_t stream_bl
 
 }  // namespace kit
 
-#endif  // KIT_DUMP_FORMAT_H
+#endif  // REHEARSAL_DUMP_FORMAT_H

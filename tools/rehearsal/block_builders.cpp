@@ -1,10 +1,10 @@
 // Builders for single stream blocks with consistent header counts.
-#include "kit/block_builders.h"
+#include "rehearsal/block_builders.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "kit/rng.h"
+#include "rehearsal/rng.h"
 
 namespace kit {
 

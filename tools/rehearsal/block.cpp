@@ -1,5 +1,5 @@
-// Header field access and structural walking of kit streams.
-#include "kit/block.h"
+// Header field access and structural walking of generated streams.
+#include "rehearsal/block.h"
 
 #include <cstring>
 

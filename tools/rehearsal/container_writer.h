@@ -3,8 +3,8 @@
 // running encryption), the chunk table at the end. The file is written a
 // chunk at a time and its headers are patched in when it is finished, so a
 // container of any size needs one chunk of memory.
-#ifndef KIT_CONTAINER_WRITER_H
-#define KIT_CONTAINER_WRITER_H
+#ifndef REHEARSAL_CONTAINER_WRITER_H
+#define REHEARSAL_CONTAINER_WRITER_H
 
 #include <cstdio>
 #include <set>
@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "fileenc.h"
-#include "kit/block.h"
-#include "kit/dump_format.h"
+#include "rehearsal/block.h"
+#include "rehearsal/dump_format.h"
 
 namespace kit {
 
@@ -69,4 +69,4 @@ class ContainerFileWriter {
 
 }  // namespace kit
 
-#endif  // KIT_CONTAINER_WRITER_H
+#endif  // REHEARSAL_CONTAINER_WRITER_H
