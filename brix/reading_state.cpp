@@ -68,6 +68,8 @@ bool_t serve_restart_request(rpl_Session* session) {
                          writer_report());
 }
 
+int64 take_blocks_repeated_by_restart() { return take_repeated_blocks(state().restart); }
+
 bool take_header_counted_by_restart(rpl_Session* session) {
   return take_counted_header(state().restart, session->in_buf);
 }

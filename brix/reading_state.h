@@ -69,6 +69,8 @@ void request_restart();
 bool_t serve_restart_request(rpl_Session* session);
 // The header that a restart counted but did not send, into in_buf.
 bool take_header_counted_by_restart(rpl_Session* session);
+// The blocks that a restart sends once more although its reply counted them.
+int64 take_blocks_repeated_by_restart();
 
 // Records the header block just delivered and sent (in in_buf; hdr_info and
 // hdr point to its host-order view) as the checkpoint of sync_num.

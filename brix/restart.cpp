@@ -33,7 +33,9 @@
 //        header lies in its chunk. The sender still learns from that header
 //        how many data blocks follow (take_counted_header).
 //    A restart thus never skips a block; the re-sent header of a plain set
-//    and the plain restart from the first block are its only repeats.
+//    and the plain restart from the first block are its only repeats, and
+//    the re-sent header at point 101, which the reply counted, is not
+//    counted again.
 #include "restart.h"
 
 #include <cstdio>
@@ -94,6 +96,7 @@ bool resume_at_record(rpl_Session* session, restart_state& restart, const check_
       return false;
     }
     source.deliver_from(0);
+    restart.repeated_blocks = point == LRD_RESTART_FILE_PHASE_BASE ? 1 : 0;
     return true;
   }
 
@@ -153,6 +156,12 @@ bool_t prepare_restart(rpl_Session* session, restart_state& restart,
   // Without a record a plain set starts again from its first block.
   if (!open_recorded_file(session, 0, 0, container, source, report)) return B_FALSE;
   return B_TRUE;
+}
+
+int64 take_repeated_blocks(restart_state& restart) {
+  const int64 repeated = restart.repeated_blocks;
+  restart.repeated_blocks = 0;
+  return repeated;
 }
 
 bool take_counted_header(restart_state& restart, char* in_buf) {

@@ -19,6 +19,10 @@ struct restart_state {
   // it again.
   bool header_counted = false;
   alignas(8) char counted_header[LR_BLOCK_SIZE];
+  // A plain restart at the first file-phase point sends that point's
+  // header once more, which the reply counted already: the sender does not
+  // count it again, so that later records count as a fresh run would.
+  int64 repeated_blocks = 0;
 };
 
 // Run by the negotiation once the set's first block has been read for the
@@ -35,5 +39,8 @@ bool_t prepare_restart(rpl_Session* session, restart_state& restart,
 // counted but unsent, copied into in_buf; false when there is none. Each
 // restart gives it once.
 bool take_counted_header(restart_state& restart, char* in_buf);
+
+// The blocks the continuation repeats that the reply counted; given once.
+int64 take_repeated_blocks(restart_state& restart);
 
 #endif  // BRIX_RESTART_H

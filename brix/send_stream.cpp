@@ -82,6 +82,7 @@ bool_t send_rpl_stream(rpl_Session* session) {
   if (take_header_counted_by_restart(session) && !check_sent_block(session, &blks_till_hdr)) {
     return B_FALSE;
   }
+  session->blk_num -= take_blocks_repeated_by_restart();
   start_reading_ahead();
   int error = 0;
   bool end_sent = false;

@@ -11,8 +11,8 @@
 
 #include "brix_comp_encr.h"
 #include "dump_set.h"
-#include "reading_state.h"
 #include "fuzz_support.h"
+#include "reading_state.h"
 #include "rehearsal/dump_writer.h"
 #include "rehearsal/stream_gen.h"
 #include "send_stream.h"

@@ -12,9 +12,9 @@
 #include <string>
 
 #include "dump_set.h"
-#include "reading_state.h"
 #include "fixed_sets.h"
 #include "fuzz_support.h"
+#include "reading_state.h"
 #include "rehearsal/dump_writer.h"
 
 namespace {

@@ -24,11 +24,11 @@
 #include "dump_set.h"
 #include "fixed_sets.h"
 #include "fuzz_support.h"
-#include "rehearsal/block.h"
-#include "rehearsal/dump_writer.h"
 #include "marshal.h"
 #include "negotiate.h"
 #include "reading_state.h"
+#include "rehearsal/block.h"
+#include "rehearsal/dump_writer.h"
 #include "send_stream.h"
 #include "target_options.h"
 

@@ -15,9 +15,9 @@
 
 #include "checkpoint_record.h"
 #include "dump_set.h"
-#include "reading_state.h"
 #include "fuzz_support.h"
 #include "marshal.h"
+#include "reading_state.h"
 #include "rehearsal/block.h"
 #include "rehearsal/dump_writer.h"
 #include "send_stream.h"

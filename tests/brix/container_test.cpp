@@ -12,9 +12,9 @@
 #include "brix_comp_encr.h"
 #include "dump_set.h"
 #include "kit/container_damage.h"
+#include "reading_state.h"
 #include "rehearsal/dump_writer.h"
 #include "rehearsal/stream_gen.h"
-#include "reading_state.h"
 #include "test_support.h"
 
 namespace {
@@ -195,7 +195,7 @@ TEST(Container, DamagedHeadersAndTablesAreRefusedWithTheirMessages) {
 TEST(Container, ChunkTableThatDoesNotAccountForTheFileIsRefused) {
   struct Case {
     const char* what;
-    int64_t table_change;  // added to the first chunk's stored size
+    int64_t table_change;     // added to the first chunk's stored size
     uint32_t chunks_dropped;  // from the chunk header's count
     size_t appended;          // bytes added behind the table
   } cases[] = {

@@ -3,7 +3,6 @@
 // the real binary: byte-exact playback, digest failures where the rules put
 // them, and restarts from every checkpoint of a set.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstring>
@@ -11,6 +10,8 @@
 #include "e2e_support.h"
 #include "kit/container_damage.h"
 #include "kit/temp_dir.h"
+#include "rehearsal/dump_writer.h"
+#include "rehearsal/stream_gen.h"
 
 namespace {
 

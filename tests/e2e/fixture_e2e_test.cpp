@@ -64,7 +64,8 @@ TEST(FixtureE2E, EveryContainerKindAndModePlaysBackByteExact) {
     Playback p = e2e::play({set.prefix()}, kit::DestinationOptions(), answer(f.password));
     EXPECT_EQ(p.status.code, 0) << f.prefix << ": " << p.err;
     EXPECT_TRUE(p.dest.complete) << f.prefix << ": " << p.dest.error;
-    EXPECT_TRUE(e2e::same_blocks(bytes_of({p.dest.reply}), e2e::expected_reply(set.stream()[0], 0))) << f.prefix;
+    EXPECT_TRUE(e2e::same_blocks(bytes_of({p.dest.reply}), e2e::expected_reply(set.stream()[0], 0)))
+        << f.prefix;
     EXPECT_TRUE(e2e::same_blocks(bytes_of(p.dest.blocks),
                                  bytes_of(set.stream(), 1, set.stream().size() - 1)))
         << f.prefix;
@@ -112,9 +113,9 @@ TEST(FixtureE2E, RestartsGoOnWithTheBlockAfterTheReplysCount) {
     Playback p = e2e::play({set.prefix()}, d, answer(kFixtures[0].password));
     EXPECT_TRUE(p.dest.end_seen) << p.err;
     EXPECT_EQ(kit::blks_done(p.dest.reply), resume.blks_done);
-    EXPECT_TRUE(e2e::same_blocks(
-        bytes_of(p.dest.blocks),
-        bytes_of(set.stream(), resume.block, set.stream().size() - resume.block)));
+    EXPECT_TRUE(
+        e2e::same_blocks(bytes_of(p.dest.blocks),
+                         bytes_of(set.stream(), resume.block, set.stream().size() - resume.block)));
   }
 }
 

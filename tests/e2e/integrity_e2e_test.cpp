@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "e2e_support.h"
-#include "rehearsal/block_builders.h"
 #include "kit/container_damage.h"
+#include "kit/temp_dir.h"
+#include "rehearsal/block_builders.h"
 #include "rehearsal/dump_writer.h"
 #include "rehearsal/stream_gen.h"
-#include "kit/temp_dir.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include "checkpoint.h"
 #include "e2e_support.h"
 #include "fault_support.h"
-#include "rehearsal/dump_writer.h"
 #include "kit/runner.h"
-#include "rehearsal/stream_gen.h"
 #include "kit/temp_dir.h"
+#include "rehearsal/dump_writer.h"
+#include "rehearsal/stream_gen.h"
 
 namespace {
 
@@ -83,7 +83,8 @@ TEST_P(Restart, HangUpAndRestartNeverSkipABlock) {
   Playback p = restart_from(127);
   EXPECT_EQ(p.status.code, 0) << p.err;
   EXPECT_TRUE(e2e::same_blocks(bytes_of({p.dest.reply}), e2e::expected_reply(stream[0], 498)));
-  EXPECT_TRUE(e2e::same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, 499, stream.size() - 499)));
+  EXPECT_TRUE(
+      e2e::same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, 499, stream.size() - 499)));
   EXPECT_TRUE(p.dest.ack_echoed);
   EXPECT_NE(access(kit::checkpoint_file_name(prefix, 127).c_str(), F_OK), 0);
 }

@@ -19,11 +19,11 @@
 #include <thread>
 
 #include "e2e_support.h"
+#include "kit/runner.h"
+#include "kit/temp_dir.h"
 #include "rehearsal/dump_writer.h"
 #include "rehearsal/rng.h"
-#include "kit/runner.h"
 #include "rehearsal/stream_gen.h"
-#include "kit/temp_dir.h"
 
 namespace {
 
@@ -125,8 +125,8 @@ class RestartSweep : public testing::TestWithParam<Layout> {
     runs++;
     e2e::Playback p;
     kit::WriterProcess writer;
-    const std::string password = kit::has_encryption(GetParam().format)
-                                     ? std::string(kPassword) + "\n" : std::string();
+    const std::string password =
+        kit::has_encryption(GetParam().format) ? std::string(kPassword) + "\n" : std::string();
     if (!writer.start(e2e::writer_options(prefixes, password))) {
       ADD_FAILURE() << writer.error();
       return p;
@@ -187,7 +187,8 @@ class RestartSweep : public testing::TestWithParam<Layout> {
       first = 0;
     }
     const size_t blocks = std::min(p.dest.blocks.size(), stream.size() - first);
-    EXPECT_TRUE(e2e::same_blocks(e2e::bytes_of(p.dest.blocks), e2e::bytes_of(stream, first, blocks)));
+    EXPECT_TRUE(
+        e2e::same_blocks(e2e::bytes_of(p.dest.blocks), e2e::bytes_of(stream, first, blocks)));
     if (p.dest.complete) {
       EXPECT_EQ(p.dest.blocks.size(), stream.size() - first);
       // A kill may still come after the acknowledgement.

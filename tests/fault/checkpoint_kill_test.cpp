@@ -23,7 +23,8 @@ using e2e::Playback;
 const char* const kKills[] = {
     "open:.new$@3=kill",                   // created, nothing written
     "write:-checkpoint-writer.@3=kill:0",  // killed just before the write
-    "write:-checkpoint-writer.@3=kill:1",    "write:-checkpoint-writer.@3=kill:1000",
+    "write:-checkpoint-writer.@3=kill:1",
+    "write:-checkpoint-writer.@3=kill:1000",
     "write:-checkpoint-writer.@3=kill:1808",  // all but the magic
     "write:-checkpoint-writer.@3=kill:1811",
     "write:-checkpoint-writer.@3=kill",  // the whole record, the file not yet renamed
