@@ -16,6 +16,7 @@
 #include "getpass.h"
 #include "listen.h"
 #include "negotiate.h"
+#include "peer_watch.h"
 #include "reading_state.h"
 #include "send_stream.h"
 
@@ -62,12 +63,13 @@ bool connect_destination(rpl_Session* session) {
     ReadNamedPipe(session);
     return true;
   }
-  return prepare_dump_set(session) && listen_for_connect(session);
+  return prepare_dump_set(session) && listen_for_connect(session) &&
+         watch_connection(session->client_fd);
 }
 
 // Everything from the dump set to the acknowledgement; false on failure.
 bool run_transfer(rpl_Session* session) {
-  if (!connect_destination(session)) return false;
+  if (!load_keepalive_settings() || !connect_destination(session)) return false;
   if (!negotiate_dst(session)) return false;
   if (!session->hbak) {
     printf("Warning: HBAK support NOT enabled. Do not use -O option for HBAK transfers.\n");

@@ -1,10 +1,13 @@
 // Whole reads and exact-size writes on the destination connection.
 #include "client_io.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+
+#include "peer_watch.h"
 
 namespace {
 
@@ -19,6 +22,7 @@ bool_t read_word_whole(int fd, void* buf, size_t len, const char* error_prefix,
                        const char* short_text) {
   size_t done = 0;
   while (done < len) {
+    if (!wait_for_peer(fd, POLLIN)) return system_error(error_prefix);
     ssize_t n = read(fd, static_cast<char*>(buf) + done, len - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return system_error(error_prefix);
@@ -33,6 +37,7 @@ bool_t read_word_whole(int fd, void* buf, size_t len, const char* error_prefix,
 
 bool_t write_exactly_once(int fd, const void* buf, size_t len, const char* error_prefix,
                           const char* short_text) {
+  if (!wait_for_room(fd, len)) return system_error(error_prefix);
   ssize_t n = write(fd, buf, len);
   if (n < 0) return system_error(error_prefix);
   if (static_cast<size_t>(n) != len) {
@@ -46,6 +51,7 @@ bool_t read_block_from_fd(int fd, char* buf) {
   const char* const error_prefix = "brix_reader: read failed";
   size_t missing = LR_BLOCK_SIZE;
   while (missing > 0) {
+    if (!wait_for_peer(fd, POLLIN)) return system_error(error_prefix);
     ssize_t n = read(fd, buf + (LR_BLOCK_SIZE - missing), missing);
     if (n == 0) {
       fprintf(stderr, "brix_reader: socket broken.\n");

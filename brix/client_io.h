@@ -1,7 +1,8 @@
 // Reads and writes on the destination connection. A protocol word is read
 // whole however the network splits it; each write goes in exactly one call
 // of its size, and a shorter count is a failure; whole blocks from the
-// destination are read until complete.
+// destination are read until complete. Before each call the peer is watched
+// (peer_watch.h): one that has vanished fails the call as a timed-out one.
 #ifndef BRIX_CLIENT_IO_H
 #define BRIX_CLIENT_IO_H
 
