@@ -18,7 +18,9 @@
 #include "negotiate.h"
 #include "peer_watch.h"
 #include "reading_state.h"
+#include "secrets.h"
 #include "send_stream.h"
+#include "wipe.h"
 
 namespace {
 
@@ -112,11 +114,13 @@ int main(int argc, char** argv) {
       printf("Version %s\n", BRIX_WRITER_VERSION);
       exit(0);
     }
+    if (session.encr_passwd[0] != '\0') keep_out_of_dumps();  // -E
     if (run_transfer(&session)) ret = 0;
   }
   // The read-ahead thread stops, and the keys are wiped, before the dump
-  // file it reads is closed.
+  // file it reads is closed; the password goes with them.
   reset_reading_state();
+  wipe_secret(session.encr_passwd, sizeof(session.encr_passwd));
   close_input_dump_and_src(&session);
   release_paths(&session);
   return ret;

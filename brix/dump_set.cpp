@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "regular_file.h"
+#include "secrets.h"
 #include "unique_fd.h"
 
 namespace {
@@ -168,6 +169,7 @@ bool detect_dump_file(rpl_Session* session, dump_container& container, fault_rep
 bool_t prepare_dump_file(rpl_Session* session, dump_container& container, block_source& source,
                          fault_report& report) {
   const bool is_container = session->compressed || session->encrypted;
+  if (session->encrypted) keep_out_of_dumps();  // keys are derived here
   if (is_container && !container.init_brix_decomp_decr(session, report)) return B_FALSE;
   // Detection leaves a plain file at its start.
   source.attach(session->src_fd, is_container ? &container : nullptr, session->input_batch_index,
