@@ -1,12 +1,13 @@
 // Choice of the dump sets in the application-restore child mode.
 #include "brix_app_support.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "dump_set.h"
 
 namespace {
 
@@ -57,7 +58,12 @@ bool_t check_files_in_path(rpl_Session* session, const char* file_path) {
       ok = B_FALSE;
       break;
     }
-    int fd = open(candidate, O_RDONLY | O_CLOEXEC);
+    bool refused = false;
+    int fd = open_dump_file(candidate, &refused);
+    if (refused) {
+      ok = B_FALSE;
+      break;
+    }
     if (fd < 0) continue;
     close(fd);
     found[found_count] = strndup(candidate, static_cast<size_t>(len) - strlen(kFirstFileSuffix));

@@ -16,8 +16,11 @@
 #include "getpass.h"
 #include "listen.h"
 #include "negotiate.h"
+#include "peer_watch.h"
 #include "reading_state.h"
+#include "secrets.h"
 #include "send_stream.h"
+#include "wipe.h"
 
 namespace {
 
@@ -62,12 +65,13 @@ bool connect_destination(rpl_Session* session) {
     ReadNamedPipe(session);
     return true;
   }
-  return prepare_dump_set(session) && listen_for_connect(session);
+  return prepare_dump_set(session) && listen_for_connect(session) &&
+         watch_connection(session->client_fd);
 }
 
 // Everything from the dump set to the acknowledgement; false on failure.
 bool run_transfer(rpl_Session* session) {
-  if (!connect_destination(session)) return false;
+  if (!load_keepalive_settings() || !connect_destination(session)) return false;
   if (!negotiate_dst(session)) return false;
   if (!session->hbak) {
     printf("Warning: HBAK support NOT enabled. Do not use -O option for HBAK transfers.\n");
@@ -110,11 +114,13 @@ int main(int argc, char** argv) {
       printf("Version %s\n", BRIX_WRITER_VERSION);
       exit(0);
     }
+    if (session.encr_passwd[0] != '\0') keep_out_of_dumps();  // -E
     if (run_transfer(&session)) ret = 0;
   }
   // The read-ahead thread stops, and the keys are wiped, before the dump
-  // file it reads is closed.
+  // file it reads is closed; the password goes with them.
   reset_reading_state();
+  wipe_secret(session.encr_passwd, sizeof(session.encr_passwd));
   close_input_dump_and_src(&session);
   release_paths(&session);
   return ret;

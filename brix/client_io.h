@@ -1,6 +1,8 @@
-// Reads and writes on the destination connection. Each fixed-size word of
-// the protocol goes in exactly one call of its size, and a shorter count is a
-// failure; whole blocks from the destination are read until complete.
+// Reads and writes on the destination connection. A protocol word is read
+// whole however the network splits it; each write goes in exactly one call
+// of its size, and a shorter count is a failure; whole blocks from the
+// destination are read until complete. Before each call the peer is watched
+// (peer_watch.h): one that has vanished fails the call as a timed-out one.
 #ifndef BRIX_CLIENT_IO_H
 #define BRIX_CLIENT_IO_H
 
@@ -8,11 +10,12 @@
 
 #include "brix.h"
 
-// One read() that must deliver len bytes. A read error is reported through
-// perror(error_prefix); a shorter count (a closed connection included) by
-// printing short_text as it stands.
-bool_t read_exactly_once(int fd, void* buf, size_t len, const char* error_prefix,
-                         const char* short_text);
+// Reads len bytes, in as many reads as they take to arrive; an interrupted
+// read is repeated. A read error is reported through perror(error_prefix); a
+// connection that closes before len bytes came by printing short_text as it
+// stands.
+bool_t read_word_whole(int fd, void* buf, size_t len, const char* error_prefix,
+                       const char* short_text);
 
 // One write() that must take len bytes, reported the same way. A partial
 // write is never resumed.

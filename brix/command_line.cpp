@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "secrets.h"
+
 bool_t apprestore = B_FALSE;
 
 namespace {
@@ -148,6 +150,7 @@ bool_t parse_args(int argc, char** argv, rpl_Session* session) {
         break;
       case 'E':
         copy_password(optarg, session);
+        hide_argument(optarg);  // or every user could read it in the process list
         break;
       case 'Q':
         if (!parse_zrb_version(optarg, session)) option_error = true;

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "regular_file.h"
+#include "secrets.h"
 #include "unique_fd.h"
 
 namespace {
@@ -53,10 +55,11 @@ void pause_before_file(const char* name) {
 bool open_next_file(rpl_Session* session, const char* name, int* error) {
   for (;;) {
     if (session->debug) fprintf(stderr, "Opening %s for reading..\n", name);
-    session->src_fd = open(name, O_RDONLY | O_CLOEXEC);
+    bool refused = false;
+    session->src_fd = open_dump_file(name, &refused);
     if (session->src_fd >= 0) return true;
-    if (!session->pause) {
-      fprintf(stderr, "Failed to open %s for reading\n", name);
+    if (refused || !session->pause) {
+      if (!refused) fprintf(stderr, "Failed to open %s for reading\n", name);
       *error = 1;
       return false;
     }
@@ -79,6 +82,12 @@ bool open_next_file(rpl_Session* session, const char* name, int* error) {
 
 }  // namespace
 
+int open_dump_file(const char* name, bool* refused) {
+  int fd = open_regular_file(name, refused);
+  if (*refused) fprintf(stderr, "Dump file %s is not a regular file\n", name);
+  return fd;
+}
+
 void format_dump_file_name(char* name, const char* prefix, uint32 n) {
   snprintf(name, BRIX_NAME_BUF_SIZE, "%s.%d", prefix, static_cast<int>(n));
 }
@@ -96,9 +105,10 @@ bool_t open_input_dump(rpl_Session* session) {
   char name[BRIX_NAME_BUF_SIZE];
   uint32 batch = session->input_batch_index;
   format_dump_file_name(name, session->input_file[batch], session->input_file_index);
-  session->src_fd = open(name, O_RDONLY | O_CLOEXEC);
+  bool refused = false;
+  session->src_fd = open_dump_file(name, &refused);
   if (session->src_fd < 0) {
-    fprintf(stderr, "Can't open %s: %s\n", name, strerror(errno));
+    if (!refused) fprintf(stderr, "Can't open %s: %s\n", name, strerror(errno));
     return B_FALSE;
   }
 
@@ -106,10 +116,11 @@ bool_t open_input_dump(rpl_Session* session) {
   uint32 i = session->input_file_index + 1;
   for (;;) {
     format_dump_file_name(name, session->input_file[batch], i);
-    if (unique_fd(open(name, O_RDONLY | O_CLOEXEC)).valid()) {
+    if (unique_fd(open_dump_file(name, &refused)).valid()) {
       i++;
       continue;
     }
+    if (refused) return B_FALSE;
     if (errno != ENOENT) {
       fprintf(stderr, "Can't open %s: %s\n", name, strerror(errno));
       return B_FALSE;
@@ -158,6 +169,7 @@ bool detect_dump_file(rpl_Session* session, dump_container& container, fault_rep
 bool_t prepare_dump_file(rpl_Session* session, dump_container& container, block_source& source,
                          fault_report& report) {
   const bool is_container = session->compressed || session->encrypted;
+  if (session->encrypted) keep_out_of_dumps();  // keys are derived here
   if (is_container && !container.init_brix_decomp_decr(session, report)) return B_FALSE;
   // Detection leaves a plain file at its start.
   source.attach(session->src_fd, is_container ? &container : nullptr, session->input_batch_index,

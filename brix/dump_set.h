@@ -16,6 +16,11 @@ enum { DUMP_PREFIX_MAX = BRIX_NAME_BUF_SIZE - 1 - 12 };  // "." and up to 11 dig
 // Writes "<prefix>.<n>" into name (BRIX_NAME_BUF_SIZE bytes).
 void format_dump_file_name(char* name, const char* prefix, uint32 n);
 
+// Opens a dump file for reading, without blocking (a FIFO). When that fails,
+// *refused tells that the name is something other than a regular file, which
+// has been reported; otherwise errno says why.
+int open_dump_file(const char* name, bool* refused);
+
 // Opens file input_file_index of batch input_batch_index into src_fd and
 // counts the files of that batch and of every later one.
 bool_t open_input_dump(rpl_Session* session);

@@ -107,8 +107,8 @@ void xdr_neg_reply(lr_neg_data_reply* in, lr_neg_data_reply* out) {
 
 bool_t negotiate_dst_version(rpl_Session* session) {
   uint32 word;
-  if (!read_exactly_once(session->client_fd, &word, sizeof(word), "Bad version read",
-                         "Short version read\n")) {
+  if (!read_word_whole(session->client_fd, &word, sizeof(word), "Bad version read",
+                       "Short version read\n")) {
     return B_FALSE;
   }
   word = marshal_uint4(word);
@@ -134,8 +134,8 @@ bool_t negotiate_dst_version(rpl_Session* session) {
 
 bool_t get_command(rpl_Session* session) {
   uint32 word;
-  if (!read_exactly_once(session->client_fd, &word, sizeof(word), "Bad command read",
-                         "Short command read\n")) {
+  if (!read_word_whole(session->client_fd, &word, sizeof(word), "Bad command read",
+                       "Short command read\n")) {
     return B_FALSE;
   }
   int32 command = static_cast<int32>(marshal_uint4(word));

@@ -157,8 +157,7 @@ bool_t send_data_blocks_rpl_stream(rpl_Session* session) {
 
 bool_t rpl_get_ack(rpl_Session* session) {
   uint32 ack;
-  if (!read_exactly_once(session->client_fd, &ack, sizeof(ack), "Bad ack read",
-                         "Short ack read\n")) {
+  if (!read_word_whole(session->client_fd, &ack, sizeof(ack), "Bad ack read", "Short ack read\n")) {
     return B_FALSE;
   }
   uint32 value = marshal_uint4(ack);

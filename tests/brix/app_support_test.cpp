@@ -2,6 +2,7 @@
 // requested path.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -90,6 +91,17 @@ TEST_F(AppSupport, CandidatePathTooLongForItsBufferIsRefused) {
   std::string err;
   EXPECT_EQ(choose("/app/db1", &err), B_FALSE);
   EXPECT_EQ(err, "Dump set path longer than 1023 characters: " + deep + "/db1.0\n");
+}
+
+TEST_F(AppSupport, FirstFileThatIsAFifoIsRefusedWithoutBlocking) {
+  std::string d1 = dir("d1");
+  ASSERT_EQ(mkfifo((d1 + "/db1.0").c_str(), 0600), 0);
+  t.add_prefix(d1);
+  std::string err;
+  alarm(60);  // an open that blocks ends the test instead of hanging it
+  EXPECT_EQ(choose("/vol/app/db1", &err), B_FALSE);
+  alarm(0);
+  EXPECT_EQ(err, "Dump file " + d1 + "/db1.0 is not a regular file\n");
 }
 
 TEST_F(AppSupport, NamedPipeHandOverDoesNothingHere) {

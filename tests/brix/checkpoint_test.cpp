@@ -3,6 +3,8 @@
 #include "checkpoint_record.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -161,6 +163,16 @@ TEST_F(Checkpoint, MissingFileIsOptionalUpToPoint99Only) {
   EXPECT_EQ(err, "");
   EXPECT_EQ(load(100, &err), B_FALSE);
   EXPECT_EQ(err, "could not find checkpoint file \n");
+}
+
+TEST_F(Checkpoint, FileThatIsAFifoIsRefusedWithoutBlocking) {
+  open_set({std::string(LR_BLOCK_SIZE, 'x')});
+  ASSERT_EQ(mkfifo(name(120).c_str(), 0600), 0);
+  std::string err;
+  alarm(60);  // an open that blocks ends the test instead of hanging it
+  EXPECT_EQ(load(120, &err), B_FALSE);
+  alarm(0);
+  EXPECT_EQ(err, "checkpoint file is corrupted\n");
 }
 
 TEST_F(Checkpoint, DamagedOrForeignRecordsAreRefused) {

@@ -209,12 +209,57 @@ TEST_F(DumpSet, EmptyFileInTheMiddleDeliversNothing) {
   EXPECT_EQ(read_all(t, &rc, &error), blocks(0, 3));
 }
 
-TEST_F(DumpSet, ReadErrorIsAFailureWithTheSystemText) {
-  ASSERT_EQ(mkdir((prefix() + ".0").c_str(), 0700), 0);  // opens, but cannot be read
-  t.add_prefix(prefix());
-  Captured c;
-  EXPECT_EQ(open_set(&c), B_FALSE);
-  EXPECT_EQ(c.err, "Bad read from Source: Is a directory\n");
+// A FIFO, a directory or a device in the set is refused by name, before an
+// open could block on it or a read take it for data: as the first file, found
+// by the probe, or met while reading (it was a regular file when probed).
+TEST(DumpSetFiles, FileThatIsNotARegularFileIsRefusedWithoutBlocking) {
+  const struct {
+    const char* what;
+    int (*make)(const char* path);
+  } kinds[] = {{"FIFO", [](const char* path) { return mkfifo(path, 0600); }},
+               {"directory", [](const char* path) { return mkdir(path, 0700); }},
+               {"device", [](const char* path) { return symlink("/dev/null", path); }}};
+  enum Place { first_file, probed_file, later_file };
+  alarm(60);  // an open that blocks ends the test instead of hanging it
+  for (const auto& kind : kinds) {
+    for (Place place : {first_file, probed_file, later_file}) {
+      SCOPED_TRACE(std::string(kind.what) + " at place " + std::to_string(place));
+      TempDir dir;
+      TestSession t;
+      const std::string prefix = dir.file("vol");
+      const std::string odd = prefix + (place == first_file ? ".0" : ".1");
+      if (place != first_file) write_file(prefix + ".0", concat(blocks(0, 1)));
+      if (place == later_file) write_file(odd, concat(blocks(1, 1)));
+      if (place != later_file) {
+        ASSERT_EQ(kind.make(odd.c_str()), 0);
+      }
+      t.add_prefix(prefix);
+      const std::string refusal = "Dump file " + odd + " is not a regular file\n";
+
+      testing::internal::CaptureStdout();
+      testing::internal::CaptureStderr();
+      bool_t opened = open_input_dump(&t.s);
+      testing::internal::GetCapturedStdout();
+      std::string err = testing::internal::GetCapturedStderr();
+      if (place != later_file) {
+        EXPECT_EQ(opened, B_FALSE);
+        EXPECT_EQ(err, refusal);
+        continue;
+      }
+      ASSERT_EQ(opened, B_TRUE) << err;
+      ASSERT_EQ(detect_container_kind(&t.s), B_TRUE);
+      ASSERT_EQ(prepare_input_dump(&t.s), B_TRUE);
+      ASSERT_EQ(unlink(odd.c_str()), 0);
+      ASSERT_EQ(kind.make(odd.c_str()), 0);
+      testing::internal::CaptureStderr();
+      bool_t rc;
+      int error;
+      EXPECT_EQ(read_all(t, &rc, &error), blocks(0, 1));
+      EXPECT_EQ(testing::internal::GetCapturedStderr(), refusal);
+      EXPECT_EQ(error, 1);
+    }
+  }
+  alarm(0);
 }
 
 TEST_F(DumpSet, DebugModeReportsEachOpeningAndTheEndOfTheSet) {

@@ -1,7 +1,9 @@
 // The password prompt: the line rules (cut at 64, one line end removed, a CR
-// before it kept, empty input) and echo switched off on a terminal.
+// before it kept, empty input), echo switched off on a terminal, and the
+// terminal put back when a signal ends the process at the prompt.
 #include "getpass.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -9,8 +11,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -131,6 +135,38 @@ TEST(GetPassword, TerminalDoesNotEchoThePasswordAndGetsItsSettingsBack) {
   EXPECT_EQ(echoed.find("hunter2"), std::string::npos) << echoed;
   close(master);
   close(slave);
+}
+
+// Ctrl-C, kill or a hang-up at the prompt end the process as the signal
+// does, but only once the terminal has its echo back.
+TEST(GetPassword, SignalAtThePromptRestoresTheEchoBeforeTheProcessEnds) {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    pid_t prompter = fork();
+    if (prompter == 0) {
+      dup2(slave, 0);
+      int quiet = open("/dev/null", O_WRONLY);
+      dup2(quiet, 2);
+      getpassword(DECRYPTION_PROMPT);
+      _exit(0);
+    }
+    termios mode;
+    for (int waited_ms = 0; waited_ms < 10000; waited_ms += 10) {
+      if (tcgetattr(slave, &mode) == 0 && !(mode.c_lflag & ECHO)) break;
+      usleep(10 * 1000);
+    }
+    ASSERT_FALSE(mode.c_lflag & ECHO) << "the prompt never turned echo off";
+    kill(prompter, signal_number);
+    int status = 0;
+    ASSERT_EQ(waitpid(prompter, &status, 0), prompter);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+    ASSERT_EQ(tcgetattr(slave, &mode), 0);
+    EXPECT_TRUE(mode.c_lflag & ECHO);
+    close(master);
+    close(slave);
+  }
 }
 
 }  // namespace
