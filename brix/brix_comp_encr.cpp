@@ -174,21 +174,16 @@ bool_t dump_container::refill(int fd, unsigned char* out, size_t* decoded, chunk
     origin->ctx_before = zcx;
     decrypt_brix_data(stored, static_cast<int32>(len));
   }
-  uLongf size = CHUNK_DECODED_MAX;
+  size_t size = len;
   *error = Z_OK;
-  if (compressed_) {
-    *error = uncompress(out, &size, stored, len);
-  } else {
-    size = len;
-  }
+  if (compressed_) *error = inflater_.inflate(out, CHUNK_DECODED_MAX, &size, stored, len);
   if (*error != Z_OK) {
     report.say("Error while decompressing the data");
     return B_FALSE;
   }
   if (size == 0 || size % LR_BLOCK_SIZE != 0) {
     // Chunks hold whole stream blocks; anything else is damage.
-    report.sayf("Damaged dump file: a chunk holds %lu bytes, not whole blocks\n",
-                static_cast<unsigned long>(size));
+    report.sayf("Damaged dump file: a chunk holds %zu bytes, not whole blocks\n", size);
     *error = 1;
     return B_FALSE;
   }

@@ -9,6 +9,7 @@
 #include <cstddef>
 
 #include "brix.h"
+#include "chunk_inflate.h"
 #include "chunk_table.h"
 #include "container_format.h"
 #include "fault_report.h"
@@ -105,6 +106,9 @@ class dump_container {
 
   // A read or seek failed while the headers were looked for.
   bool detection_failed = false;
+
+  // Decompresses the chunks; its decompressor serves this container's thread.
+  chunk_inflater inflater_;
 
   alignas(16) unsigned char chunk_read_buffer[CHUNK_READ_BUFFER_SIZE];  // stored bytes of a chunk
 };

@@ -1,0 +1,31 @@
+// Zlib chunks built bit by bit, one for each DEFLATE construct that
+// libdeflate accepts and zlib refuses, and the trailer fix that lets damage
+// inside the DEFLATE data reach a decoder past its checksum: what the
+// inflater's tests and its fuzz target feed it.
+#ifndef KIT_LENIENT_CHUNKS_H
+#define KIT_LENIENT_CHUNKS_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace kit {
+
+// `chunk` with its 2-byte header kept, its DEFLATE data cut where libdeflate
+// ends it, and the Adler-32 of what libdeflate decodes it to: the chunk then
+// passes libdeflate's checksum. Empty when libdeflate refuses the data or it
+// decodes to more than `limit` bytes.
+std::string with_libdeflate_trailer(const std::string& chunk, size_t limit);
+
+struct LenientChunk {
+  const char* construct;  // what zlib refuses in it
+  std::string chunk;      // empty when libdeflate refuses it as well
+};
+
+// One chunk per construct, each otherwise well formed and decoding to at
+// most 65536 bytes with libdeflate.
+std::vector<LenientChunk> lenient_chunks();
+
+}  // namespace kit
+
+#endif  // KIT_LENIENT_CHUNKS_H
