@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "chunk_inflate.h"
@@ -21,12 +22,14 @@
 
 namespace {
 
+// What every input uses, made once for the run.
 struct Decoders {
   chunk_inflater inflater;
-  libdeflate_decompressor* alone = libdeflate_alloc_decompressor();
+  std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> alone{
+      libdeflate_alloc_decompressor(), &libdeflate_free_decompressor};
+  kit::LibdeflateTrailer trailer{CHUNK_DECODED_MAX};
   unsigned char zlib_out[CHUNK_DECODED_MAX];
   unsigned char out[CHUNK_DECODED_MAX];
-  ~Decoders() { libdeflate_free_decompressor(alone); }
 };
 
 void check(Decoders& d, const std::string& chunk) {
@@ -41,8 +44,8 @@ void check(Decoders& d, const std::string& chunk) {
       "the inflater's result differs from uncompress's");
 
   if (libdeflate_verdict_is_zlibs(in, chunk.size())) {
-    const libdeflate_result alone =
-        libdeflate_zlib_decompress(d.alone, in, chunk.size(), d.out, CHUNK_DECODED_MAX, &size);
+    const libdeflate_result alone = libdeflate_zlib_decompress(d.alone.get(), in, chunk.size(),
+                                                               d.out, CHUNK_DECODED_MAX, &size);
     fuzz::require((alone == LIBDEFLATE_SUCCESS) == (zlib_result == Z_OK),
                   "libdeflate's verdict differs from zlib's on a stream the scan vouched for");
     fuzz::require(
@@ -58,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Decoders decoders;
   const std::string chunk(reinterpret_cast<const char*>(data), size);
   check(decoders, chunk);
-  const std::string sealed = kit::with_libdeflate_trailer(chunk, CHUNK_DECODED_MAX);
+  const std::string sealed = decoders.trailer.seal(chunk);
   if (!sealed.empty() && sealed != chunk) check(decoders, sealed);
   return 0;
 }

@@ -1,11 +1,9 @@
 // DEFLATE blocks written bit by bit (RFC 1951) into zlib chunks (RFC 1950).
 #include "kit/lenient_chunks.h"
 
-#include <libdeflate.h>
 #include <zlib.h>
 
 #include <cstdint>
-#include <memory>
 
 namespace kit {
 
@@ -139,19 +137,18 @@ Token raw(uint32_t bits, unsigned length) { return {true, bits, length}; }
 
 }  // namespace
 
-std::string with_libdeflate_trailer(const std::string& chunk, size_t limit) {
-  if (chunk.size() < kZlibHeaderSize) return "";
-  std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> d(
-      libdeflate_alloc_decompressor(), &libdeflate_free_decompressor);
-  std::string out(limit, '\0');
+LibdeflateTrailer::LibdeflateTrailer(size_t limit)
+    : decompressor_(libdeflate_alloc_decompressor(), &libdeflate_free_decompressor), out_(limit) {}
+
+std::string LibdeflateTrailer::seal(const std::string& chunk) {
   size_t used = 0, decoded = 0;
-  if (!d || libdeflate_deflate_decompress_ex(d.get(), chunk.data() + kZlibHeaderSize,
-                                             chunk.size() - kZlibHeaderSize, &out[0], limit, &used,
-                                             &decoded) != LIBDEFLATE_SUCCESS) {
+  if (chunk.size() < kZlibHeaderSize || !decompressor_ ||
+      libdeflate_deflate_decompress_ex(decompressor_.get(), chunk.data() + kZlibHeaderSize,
+                                       chunk.size() - kZlibHeaderSize, out_.data(), out_.size(),
+                                       &used, &decoded) != LIBDEFLATE_SUCCESS) {
     return "";
   }
-  const uLong adler = adler32(adler32(0, Z_NULL, 0), reinterpret_cast<const Bytef*>(out.data()),
-                              static_cast<uInt>(decoded));
+  const uLong adler = adler32(adler32(0, Z_NULL, 0), out_.data(), static_cast<uInt>(decoded));
   std::string sealed = chunk.substr(0, kZlibHeaderSize + used);
   for (int shift = 24; shift >= 0; shift -= 8) {  // most significant byte first
     sealed += static_cast<char>((adler >> shift) & 0xFF);
@@ -161,8 +158,9 @@ std::string with_libdeflate_trailer(const std::string& chunk, size_t limit) {
 
 std::vector<LenientChunk> lenient_chunks() {
   std::vector<LenientChunk> out;
-  auto add = [&out](const char* construct, const std::string& chunk) {
-    out.push_back({construct, with_libdeflate_trailer(chunk, kDecodedLimit)});
+  LibdeflateTrailer trailer(kDecodedLimit);
+  auto add = [&out, &trailer](const char* construct, const std::string& chunk) {
+    out.push_back({construct, trailer.seal(chunk)});
   };
   for (unsigned symbol : {286u, 287u}) {
     BitWriter w;

@@ -5,17 +5,29 @@
 #ifndef KIT_LENIENT_CHUNKS_H
 #define KIT_LENIENT_CHUNKS_H
 
+#include <libdeflate.h>
+
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace kit {
 
-// `chunk` with its 2-byte header kept, its DEFLATE data cut where libdeflate
-// ends it, and the Adler-32 of what libdeflate decodes it to: the chunk then
-// passes libdeflate's checksum. Empty when libdeflate refuses the data or it
-// decodes to more than `limit` bytes.
-std::string with_libdeflate_trailer(const std::string& chunk, size_t limit);
+// Makes chunks pass libdeflate's checksum: `chunk` with its 2-byte header
+// kept, its DEFLATE data cut where libdeflate ends it, and the Adler-32 of
+// what libdeflate decodes it to. Empty when libdeflate refuses the data or
+// it decodes to more than the limit. Keeps its decompressor and buffer from
+// one chunk to the next.
+class LibdeflateTrailer {
+ public:
+  explicit LibdeflateTrailer(size_t limit);
+  std::string seal(const std::string& chunk);
+
+ private:
+  std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> decompressor_;
+  std::vector<unsigned char> out_;
+};
 
 struct LenientChunk {
   const char* construct;  // what zlib refuses in it
