@@ -186,16 +186,11 @@ bool_t dump_container::seek_chunk(int fd, int header_num, int index, int64 offse
 }
 
 int dump_container::decode(unsigned char* stored, uint32 len, fcrypt_ctx* context,
-                           unsigned char* out, size_t* size) const {
+                           unsigned char* out, size_t* size) {
   if (encrypted_) decrypt_brix_data(stored, static_cast<int32>(len), context);
-  if (!compressed_) {
-    *size = len;
-    return Z_OK;
-  }
-  uLongf made = CHUNK_DECODED_MAX;
-  int result = uncompress(out, &made, stored, len);
-  *size = made;
-  return result;
+  *size = len;
+  if (!compressed_) return Z_OK;
+  return inflater_.inflate(out, CHUNK_DECODED_MAX, size, stored, len);
 }
 
 bool_t dump_container::refill(int fd, unsigned char* out, size_t* decoded, chunk_origin* origin,
@@ -235,8 +230,7 @@ bool_t dump_container::refill(int fd, unsigned char* out, size_t* decoded, chunk
   }
   if (size == 0 || size % LR_BLOCK_SIZE != 0) {
     // Chunks hold whole stream blocks; anything else is damage.
-    report.sayf("Damaged dump file: a chunk holds %lu bytes, not whole blocks\n",
-                static_cast<unsigned long>(size));
+    report.sayf("Damaged dump file: a chunk holds %zu bytes, not whole blocks\n", size);
     *error = 1;
     return B_FALSE;
   }

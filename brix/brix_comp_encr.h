@@ -9,6 +9,7 @@
 #include <cstddef>
 
 #include "brix.h"
+#include "chunk_inflate.h"
 #include "chunk_table.h"
 #include "container_format.h"
 #include "fault_report.h"
@@ -114,7 +115,7 @@ class dump_container {
   // Decrypts and decompresses `len` stored bytes in `stored` (decrypted in
   // place under `context`) into out; zlib's result, *size the bytes made.
   int decode(unsigned char* stored, uint32 len, fcrypt_ctx* context, unsigned char* out,
-             size_t* size) const;
+             size_t* size);
   // The size and digest comparisons of the file's end, for a stream that
   // decoded to `decoded` bytes under the finished context `context`.
   bool_t compare_end(const fcrypt_ctx& context, uint64_t decoded, fault_report& report) const;
@@ -129,6 +130,9 @@ class dump_container {
 
   // A read or seek failed while the headers were looked for.
   bool detection_failed = false;
+
+  // Decompresses the chunks; its decompressor serves this container's thread.
+  chunk_inflater inflater_;
 
   alignas(16) unsigned char chunk_read_buffer[CHUNK_READ_BUFFER_SIZE];  // stored bytes of a chunk
 };

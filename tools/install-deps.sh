@@ -16,7 +16,7 @@ set -euo pipefail
 group_packages() {
   case $1 in
     toolchain) echo cmake g++ make ;;
-    product) echo zlib1g-dev ;;
+    product) echo zlib1g-dev libdeflate-dev ;;
     tests) echo libgtest-dev libssl-dev iproute2 ;;
     bench) echo libbenchmark-dev libssl-dev ;;
     fuzz) echo libssl-dev "libclang-rt-$(clang_major)-dev" ;;
