@@ -13,7 +13,7 @@
 #include "container_format.h"
 #include "deflate_scan.h"
 #include "kit/lenient_chunks.h"
-#include "kit/stream_gen.h"
+#include "rehearsal/stream_gen.h"
 
 namespace {
 
