@@ -138,8 +138,11 @@ int main(int argc, char** argv) {
       if (!ok) return fail(error);
       series[source].add(run.delivery);
       if (source == kWriter) peak_rss_kib = std::max(peak_rss_kib, run.peak_rss_kib);
-      printf(" %s %s;", source == kWriter ? "brix_writer" : source == kOneThread ? "one thread"
-                         : source == kBaseline ? "baseline" : "previous",
+      printf(" %s %s;",
+             source == kWriter      ? "brix_writer"
+             : source == kOneThread ? "one thread"
+             : source == kBaseline  ? "baseline"
+                                    : "previous",
              round_text(run.delivery).c_str());
     }
     printf("\n");

@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 
 #include "bench_support.h"
 #include "rehearsal/destination.h"
@@ -45,7 +45,8 @@ double cpu_seconds(pid_t pid) {
   double total = 0;
   if (DIR* dir = opendir(tasks.c_str())) {
     while (const dirent* entry = readdir(dir)) {
-      if (entry->d_name[0] != '.') total += schedstat_seconds(tasks + "/" + entry->d_name + "/schedstat");
+      if (entry->d_name[0] != '.')
+        total += schedstat_seconds(tasks + "/" + entry->d_name + "/schedstat");
     }
     closedir(dir);
   }
