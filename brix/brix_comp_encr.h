@@ -127,6 +127,7 @@ class dump_container {
   uint64_t decoded_bytes = 0;  // decoded so far from the file's start
   bool entered_midway = false;  // a restart placed the reading: the decoded size is unknown
   bool end_checked = false;     // check_rest_of_file passed: the end compares nothing
+  bool damaged_chunk = false;   // a chunk read did not decode to whole blocks
 
   // A read or seek failed while the headers were looked for.
   bool detection_failed = false;
