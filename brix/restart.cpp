@@ -153,8 +153,10 @@ bool_t prepare_restart(rpl_Session* session, restart_state& restart,
             session->restart_checkpoint);
     return B_FALSE;
   }
-  // Without a record a plain set starts again from its first block.
+  // Without a record a plain set starts again from its first block, which
+  // the reply (a count of 0) did not count.
   if (!open_recorded_file(session, 0, 0, container, source, report)) return B_FALSE;
+  restart.repeated_blocks = 1;
   return B_TRUE;
 }
 

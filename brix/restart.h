@@ -19,9 +19,10 @@ struct restart_state {
   // it again.
   bool header_counted = false;
   alignas(8) char counted_header[LR_BLOCK_SIZE];
-  // A plain restart at the first file-phase point sends that point's
-  // header once more, which the reply counted already: the sender does not
-  // count it again, so that later records count as a fresh run would.
+  // Blocks a plain restart sends once more (the header of the first
+  // file-phase point, or the set's first block when it starts over): the
+  // sender does not count them, so that later records count as a fresh run
+  // would.
   int64 repeated_blocks = 0;
 };
 

@@ -84,7 +84,9 @@ bool_t send_rpl_stream(rpl_Session* session) {
   if (take_header_counted_by_restart(session) && !check_sent_block(session, &blks_till_hdr)) {
     return B_FALSE;
   }
-  session->blk_num -= take_blocks_repeated_by_restart();
+  // Blocks a restart sends once more, which its reply counted already, are
+  // not counted again: later records count as a fresh run would.
+  int64 uncounted = take_blocks_repeated_by_restart();
   start_reading_ahead();
   int error = 0;
   bool end_sent = false;
@@ -105,7 +107,11 @@ bool_t send_rpl_stream(rpl_Session* session) {
     if (ending && !check_rest_of_input_file(session)) return B_FALSE;
     if (!send_block(session, block)) return B_FALSE;
     if (!check_sent_block(session, &blks_till_hdr)) return B_FALSE;
-    session->blk_num++;
+    if (uncounted > 0) {
+      uncounted--;
+    } else {
+      session->blk_num++;
+    }
     end_sent = end_sent || ending;
   }
 }
