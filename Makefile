@@ -59,15 +59,16 @@ check-valgrind: build-tests
 	  --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect,possible \
 	  --errors-for-leak-kinds=definite,indirect,possible" ctest $(CTEST_FLAGS) -L e2e'
 
-# The tests that move data through the read-ahead thread, with the writer and
-# the tests built for ThreadSanitizer: any data race fails the run. The fault
-# shim stays out of it (it sits in front of the sanitizer's interceptors).
+# The tests that move data through the read-ahead thread and the status
+# thread, with the writer and the tests built for ThreadSanitizer: any data
+# race fails the run. The fault shim stays out of it (it sits in front of the
+# sanitizer's interceptors).
 check-tsan:
 	$(DEPS) product tests
 	$(CONFIGURE) $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRIX_TSAN=ON $(TESTS_ON)
 	cmake --build $(TSAN_DIR) -j $(JOBS)
 	$(ISOLATED) sh -c 'cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:exitcode=66 \
-	  ctest $(CTEST_FLAGS) -R "SendStream|Playback|Container|Fixture|Restart|Integrity|Pause|Child"'
+	  ctest $(CTEST_FLAGS) -R "SendStream|Playback|Container|Fixture|Restart|Integrity|Pause|Child|Progress"'
 
 # Interruption and restart at every block position of the restart sweep's
 # sets (every header of the large one), a few hundred random hang-ups and

@@ -32,19 +32,23 @@ inline double median_of(std::vector<double> v) {
 // CPU time per GiB says where a difference comes from.
 struct Series {
   std::vector<double> mbps;
-  std::vector<double> cpu_per_gib;
+  std::vector<double> cpu_per_gib;         // the source's, all its threads
+  std::vector<double> reader_cpu_per_gib;  // the destination's
 
   bool empty() const { return mbps.empty(); }
   void add(const Delivery& d) {
+    const double gib = static_cast<double>(d.stream_bytes) / kBytesPerGiB;
     mbps.push_back(d.mbps());
-    cpu_per_gib.push_back(d.source_cpu / (static_cast<double>(d.stream_bytes) / kBytesPerGiB));
+    cpu_per_gib.push_back(d.source_cpu / gib);
+    reader_cpu_per_gib.push_back(d.reader_cpu / gib);
   }
   // One line, the name padded to `width` columns.
   void print(const std::string& name, int width) const {
     printf(
-        "%-*s best %.1f MB/s, median %.1f MB/s; source CPU per GiB least %.3f s, median %.3f s\n",
+        "%-*s best %.1f MB/s, median %.1f MB/s; CPU per GiB: source least %.3f s, median %.3f s, "
+        "destination median %.3f s\n",
         width, (name + ":").c_str(), best_of(mbps), median_of(mbps), least_of(cpu_per_gib),
-        median_of(cpu_per_gib));
+        median_of(cpu_per_gib), median_of(reader_cpu_per_gib));
   }
 };
 

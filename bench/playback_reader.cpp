@@ -1,12 +1,14 @@
 // The discarding destination: negotiation, timed bulk receipt, acknowledgement.
 #include "playback_reader.h"
 
+#include <dirent.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 
 #include "bench_support.h"
 #include "rehearsal/destination.h"
@@ -24,10 +26,9 @@ constexpr int kIoTimeoutMs = 60000;
 // the sender back.
 constexpr size_t kReceiveBufferSize = 1 << 20;
 
-// CPU time a process has run so far, in seconds (the first field of its
+// CPU time a thread has run so far, in seconds (the first field of its
 // schedstat, in nanoseconds); 0 when it cannot be read.
-double cpu_seconds(pid_t pid) {
-  const std::string path = "/proc/" + std::to_string(pid) + "/schedstat";
+double schedstat_seconds(const std::string& path) {
   FILE* f = fopen(path.c_str(), "re");
   unsigned long long ns = 0;
   if (f != nullptr) {
@@ -35,6 +36,27 @@ double cpu_seconds(pid_t pid) {
     fclose(f);
   }
   return static_cast<double>(ns) / kNanosPerSecond;
+}
+
+// CPU time all threads of a process have run so far, in seconds: a writer
+// that reads ahead on a second thread is charged for both.
+double cpu_seconds(pid_t pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  double total = 0;
+  if (DIR* dir = opendir(tasks.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] != '.')
+        total += schedstat_seconds(tasks + "/" + entry->d_name + "/schedstat");
+    }
+    closedir(dir);
+  }
+  return total;
+}
+
+double thread_cpu_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / kNanosPerSecond;
 }
 
 bool negotiate(kit::DestinationConnection& conn, kit::Block& reply) {
@@ -91,6 +113,7 @@ Delivery receive_playback(kit::DestinationConnection& conn, pid_t source, uint64
   setsockopt(conn.fd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 
   const double cpu_at_start = cpu_seconds(source);
+  const double reader_cpu_at_start = thread_cpu_seconds();
   const auto start = std::chrono::steady_clock::now();
   const uint64_t stream_bytes = set_bytes - LR_BLOCK_SIZE;
   // Everything but the last block in bulk; the last block alone, to check it.
@@ -101,6 +124,7 @@ Delivery receive_playback(kit::DestinationConnection& conn, pid_t source, uint64
   }
   d.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   d.source_cpu = cpu_seconds(source) - cpu_at_start;
+  d.reader_cpu = thread_cpu_seconds() - reader_cpu_at_start;
   d.stream_bytes = stream_bytes;
 
   if (!kit::is_header(block) || kit::hdr_type(block) != LR_HDR_END_OF_STREAM) {

@@ -18,7 +18,8 @@ struct Delivery {
   std::string error;
   uint64_t stream_bytes = 0;  // after the reply, the end-of-stream header included
   double seconds = 0;         // from the reply to the end-of-stream header
-  double source_cpu = 0;      // CPU seconds the source process ran meanwhile
+  double source_cpu = 0;      // CPU seconds the source process ran meanwhile, all its threads
+  double reader_cpu = 0;      // CPU seconds the receiving destination ran meanwhile
   double mbps() const;
 };
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <vector>
 
 #include "bench_support.h"
@@ -58,7 +59,7 @@ int writer_input(const DumpSet& set) {
 // A forked child holds only a copy of the benchmark's private pages, which
 // the large buffers are kept out of (see MappedBuffer).
 pid_t start_writer(const std::string& program, const DumpSet& set, const std::string& log,
-                   std::string& error) {
+                   bool one_thread, std::string& error) {
   if (access(program.c_str(), X_OK) != 0) {
     error = errno_text("cannot run " + program);
     return -1;
@@ -73,7 +74,8 @@ pid_t start_writer(const std::string& program, const DumpSet& set, const std::st
     pid = fork();
     if (pid == 0) {
       if (dup2(in, STDIN_FILENO) >= 0 && dup2(out, STDOUT_FILENO) >= 0 &&
-          dup2(out, STDERR_FILENO) >= 0) {
+          dup2(out, STDERR_FILENO) >= 0 &&
+          (!one_thread || setenv("BRIX_DECODE_THREAD", "0", 1) == 0)) {
         execv(path.c_str(), argv);
       }
       _exit(kExecFailed);
@@ -168,8 +170,8 @@ std::string status_text(int status) {
 }  // namespace
 
 bool run_writer(const std::string& program, const DumpSet& set, const std::string& log,
-                WriterRun& run, std::string& error) {
-  const pid_t pid = start_writer(program, set, log, error);
+                WriterRun& run, std::string& error, bool one_thread) {
+  const pid_t pid = start_writer(program, set, log, one_thread, error);
   if (pid < 0) return false;
   run.delivery = play(kit::kWriterPort, pid, set.bytes);
   if (!run.delivery.ok) kill(pid, SIGKILL);  // it may be waiting for a reader that is gone

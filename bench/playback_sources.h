@@ -17,11 +17,12 @@ struct WriterRun {
 };
 
 // Runs the writer program on the set, with its output going to `log` and
-// the set's password (if any) on its standard input, and plays its destination on the writer's
-// port. False with `error` (and the writer's output) unless the whole stream came and the writer
-// exited 0.
+// the set's password (if any) on its standard input, and plays its
+// destination on the writer's port; with `one_thread`, the writer reads in
+// place (BRIX_DECODE_THREAD=0). False with `error` (and the writer's output)
+// unless the whole stream came and the writer exited 0.
 bool run_writer(const std::string& program, const DumpSet& set, const std::string& log,
-                WriterRun& run, std::string& error);
+                WriterRun& run, std::string& error, bool one_thread = false);
 
 // Peak memory charged to a child forked here that exits at once: the least
 // any child of the benchmark is charged. A writer's figure above it is the

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "progress.h"
+
 block_source::block_source() = default;
 block_source::~block_source() = default;
 
@@ -63,6 +65,10 @@ bool_t block_source::refill(int* error, fault_report& report) {
     }
   }
   staged = blk_cnt = got_.blocks;
+  progress_input_at(batch_, file_,
+                    reader_.container() != nullptr
+                        ? got_.origin.offset + got_.origin.stored_len
+                        : got_.plain_offset + static_cast<int64>(got_.blocks) * LR_BLOCK_SIZE);
   return B_TRUE;
 }
 

@@ -67,12 +67,15 @@ class block_source {
   // The next delivery is staged block i, 0 <= i <= staged_blocks().
   void deliver_from(int i);
 
+  // Stops reading the attached file ahead (the staged blocks stay): its
+  // container may then be ended.
+  void stop_reading_ahead();
+
   // Forgets the file and what is staged, and stops reading ahead.
   void reset();
 
  private:
   bool_t refill(int* error, fault_report& report);
-  void stop_reading_ahead();
 
   alignas(16) unsigned char buffer[DUMP_STAGING_SIZE];  // chunks read in place
   const unsigned char* data_ = buffer;  // the staged chunk: buffer, or one of the ring's

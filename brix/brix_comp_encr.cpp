@@ -123,7 +123,7 @@ bool_t dump_container::init_brix_decomp_decr(rpl_Session* session, fault_report&
   next_ = chunk_cursor();
   next_.offset = data_start();
   decoded_bytes = 0;
-  entered_midway = end_checked = false;
+  entered_midway = end_checked = damaged_chunk = false;
   if (compressed_ && !init_brix_decompression()) return B_FALSE;
   if (encrypted_ && !init_brix_decryption(session, report)) return B_FALSE;
   if (!table_.read_chunk_headers(session->src_fd, get_chunk_offset(), report) ||
@@ -186,16 +186,11 @@ bool_t dump_container::seek_chunk(int fd, int header_num, int index, int64 offse
 }
 
 int dump_container::decode(unsigned char* stored, uint32 len, fcrypt_ctx* context,
-                           unsigned char* out, size_t* size) const {
+                           unsigned char* out, size_t* size) {
   if (encrypted_) decrypt_brix_data(stored, static_cast<int32>(len), context);
-  if (!compressed_) {
-    *size = len;
-    return Z_OK;
-  }
-  uLongf made = CHUNK_DECODED_MAX;
-  int result = uncompress(out, &made, stored, len);
-  *size = made;
-  return result;
+  *size = len;
+  if (!compressed_) return Z_OK;
+  return inflater_.inflate(out, CHUNK_DECODED_MAX, size, stored, len);
 }
 
 bool_t dump_container::refill(int fd, unsigned char* out, size_t* decoded, chunk_origin* origin,
@@ -226,21 +221,24 @@ bool_t dump_container::refill(int fd, unsigned char* out, size_t* decoded, chunk
   origin->header_num = next_.chunk_header_num;
   origin->index = next_.chunk_index;
   if (encrypted_) origin->ctx_before = zcx;
+  // The chunk is taken whatever it decodes to: its stored bytes are in the
+  // digest now, and a check of the file's rest goes on behind it.
   next_.offset += len;
+  next_.chunk_index++;
   size_t size = 0;
   *error = decode(stored, len, &zcx, out, &size);
   if (*error != Z_OK) {
+    damaged_chunk = true;
     report.say("Error while decompressing the data");
     return B_FALSE;
   }
   if (size == 0 || size % LR_BLOCK_SIZE != 0) {
     // Chunks hold whole stream blocks; anything else is damage.
-    report.sayf("Damaged dump file: a chunk holds %lu bytes, not whole blocks\n",
-                static_cast<unsigned long>(size));
+    damaged_chunk = true;
+    report.sayf("Damaged dump file: a chunk holds %zu bytes, not whole blocks\n", size);
     *error = 1;
     return B_FALSE;
   }
-  next_.chunk_index++;
   decoded_bytes += size;
   *decoded = size;
   return B_TRUE;
@@ -250,7 +248,7 @@ bool_t dump_container::check_rest_of_file(int fd, fault_report& report) {
   if (end_checked) return B_TRUE;
   fcrypt_ctx context = zcx;
   uint64_t decoded = decoded_bytes;
-  bool decodes = true;  // every chunk decompressed
+  bool decodes = !damaged_chunk;  // every chunk decompressed
   chunk_cursor at = next_;
   std::vector<unsigned char> scratch(CHUNK_DECODED_MAX);
   uint32 len = 0;
@@ -292,6 +290,6 @@ void dump_container::wipe() {
   compressed_ = encrypted_ = B_FALSE;
   next_ = chunk_cursor();
   decoded_bytes = 0;
-  entered_midway = end_checked = false;
+  entered_midway = end_checked = damaged_chunk = false;
   detection_failed = false;
 }

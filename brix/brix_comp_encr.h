@@ -9,6 +9,7 @@
 #include <cstddef>
 
 #include "brix.h"
+#include "chunk_inflate.h"
 #include "chunk_table.h"
 #include "container_format.h"
 #include "fault_report.h"
@@ -114,7 +115,7 @@ class dump_container {
   // Decrypts and decompresses `len` stored bytes in `stored` (decrypted in
   // place under `context`) into out; zlib's result, *size the bytes made.
   int decode(unsigned char* stored, uint32 len, fcrypt_ctx* context, unsigned char* out,
-             size_t* size) const;
+             size_t* size);
   // The size and digest comparisons of the file's end, for a stream that
   // decoded to `decoded` bytes under the finished context `context`.
   bool_t compare_end(const fcrypt_ctx& context, uint64_t decoded, fault_report& report) const;
@@ -126,9 +127,13 @@ class dump_container {
   uint64_t decoded_bytes = 0;  // decoded so far from the file's start
   bool entered_midway = false;  // a restart placed the reading: the decoded size is unknown
   bool end_checked = false;     // check_rest_of_file passed: the end compares nothing
+  bool damaged_chunk = false;   // a chunk read did not decode to whole blocks
 
   // A read or seek failed while the headers were looked for.
   bool detection_failed = false;
+
+  // Decompresses the chunks; its decompressor serves this container's thread.
+  chunk_inflater inflater_;
 
   alignas(16) unsigned char chunk_read_buffer[CHUNK_READ_BUFFER_SIZE];  // stored bytes of a chunk
 };

@@ -15,11 +15,14 @@
 #include "dump_set.h"
 #include "getpass.h"
 #include "listen.h"
+#include "live_line.h"
 #include "negotiate.h"
 #include "peer_watch.h"
+#include "progress.h"
 #include "reading_state.h"
 #include "secrets.h"
 #include "send_stream.h"
+#include "status_signal.h"
 #include "wipe.h"
 
 namespace {
@@ -78,6 +81,7 @@ bool run_transfer(rpl_Session* session) {
   }
   printf("Transfer started.\nUse '%s status' on source to monitor progress.\n",
          status_command_name(session));
+  progress_start_sending();
   if (!send_rpl_stream(session)) return false;
   if (session->cur_hdr != LR_HDR_END_OF_STREAM) {
     printf(
@@ -88,6 +92,8 @@ bool run_transfer(rpl_Session* session) {
   if (!rpl_get_ack(session)) return false;
   printf("Transfer done.\nVerify by using '%s status' on destination.\n",
          status_command_name(session));
+  // On a terminal the live line gives way to a closing summary.
+  if (live_line_active()) fputs(format_summary_line(take_progress_snapshot()).c_str(), stderr);
   if (!delete_checkpoint_file(session)) fprintf(stderr, "unable to delete checkpoint files \n");
   close_input_file(session);
   return true;
@@ -101,6 +107,10 @@ int main(int argc, char** argv) {
   // A destination that hangs up must show as a failed write, not kill the
   // process silently.
   signal(SIGPIPE, SIG_IGN);
+  // SIGUSR1 asks for a status line. Blocked before any thread exists, every
+  // thread inherits the mask: the signal never interrupts a read or a write,
+  // and only the status thread takes it.
+  block_status_signal();
 
   alignas(8) static lr_hdr block_buffer;
   alignas(8) static lr_hdr conversion_buffer;
@@ -115,8 +125,12 @@ int main(int argc, char** argv) {
       exit(0);
     }
     if (session.encr_passwd[0] != '\0') keep_out_of_dumps();  // -E
+    begin_live_line();  // on a terminal only; before the status thread prints
+    start_status_thread();
     if (run_transfer(&session)) ret = 0;
   }
+  stop_status_thread();
+  clear_live_line();
   // The read-ahead thread stops, and the keys are wiped, before the dump
   // file it reads is closed; the password goes with them.
   reset_reading_state();

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "progress.h"
 #include "regular_file.h"
 #include "secrets.h"
 #include "unique_fd.h"
@@ -113,12 +114,17 @@ bool_t open_input_dump(rpl_Session* session) {
     return B_FALSE;
   }
 
-  // Probe the rest of the set without moving the reading position.
+  // Probe the rest of the set without moving the reading position; the
+  // sizes tell the progress how much there is to read.
+  progress_new_set();
+  progress_count_file(session->input_file[batch], batch, session->input_file_index,
+                      session->src_fd);
   uint32 i = session->input_file_index + 1;
   for (;;) {
     format_dump_file_name(name, session->input_file[batch], i);
-    if (unique_fd(open_dump_file(name, &refused)).valid()) {
-      i++;
+    unique_fd probed(open_dump_file(name, &refused));
+    if (probed.valid()) {
+      progress_count_file(session->input_file[batch], batch, i++, probed.get());
       continue;
     }
     if (refused) return B_FALSE;

@@ -48,6 +48,8 @@ bool_t read_dump_block2(rpl_Session* session, int* error) {
 }
 
 bool_t close_input_file(rpl_Session* session) {
+  // The thread may still be reading the rest of the file after the end.
+  state().source.stop_reading_ahead();
   return end_dump_file(session, state().container, B_TRUE, writer_report());
 }
 

@@ -7,6 +7,7 @@
 #include "client_io.h"
 #include "dump_set.h"
 #include "marshal.h"
+#include "progress.h"
 #include "reading_state.h"
 #include "stream_checks.h"
 
@@ -19,6 +20,7 @@ const uint32 kAckValue = 1;
 const char kGeneratedBlock[LR_BLOCK_SIZE] = {0};
 
 bool_t send_block(rpl_Session* session, const char* block) {
+  progress_block_sent(session->restart_checkpoint);
   return write_exactly_once(session->client_fd, block, LR_BLOCK_SIZE, "Bad write to destination",
                             "Short write to destination");
 }

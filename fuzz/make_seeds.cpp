@@ -3,6 +3,9 @@
 // checkpoint records of the fixed sets, destination conversations and
 // command lines. Run as `fuzz_make_seeds <fuzz directory>`; the files go to
 // <target>/corpus/seed-<name> and are committed.
+#include <zlib.h>
+
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -13,9 +16,11 @@
 #include "brix_comp_encr.h"
 #include "fixed_sets.h"
 #include "fuzz_support.h"
+#include "kit/lenient_chunks.h"
 #include "kit/temp_dir.h"
 #include "lr.h"
 #include "rehearsal/dump_writer.h"
+#include "rehearsal/rng.h"
 #include "rehearsal/stream_gen.h"
 #include "target_options.h"
 
@@ -214,6 +219,60 @@ void command_line_seeds() {
   seed("command_line", "no-path", words({"-i"}));
 }
 
+std::string zlib_compressed(const std::string& data, int level) {
+  uLongf size = compressBound(data.size());
+  std::string out(size, '\0');
+  fuzz::require(compress2(reinterpret_cast<Bytef*>(&out[0]), &size,
+                          reinterpret_cast<const Bytef*>(data.data()), data.size(), level) == Z_OK,
+                "a seed chunk cannot be compressed");
+  out.resize(size);
+  return out;
+}
+
+// A zlib header of that CMF and flag bits, its check bits made right.
+std::string zlib_header(unsigned cmf, unsigned flags) {
+  flags += 31 - (cmf * 256 + flags) % 31;
+  return std::string{static_cast<char>(cmf), static_cast<char>(flags)};
+}
+
+// Chunks as zlib's compressor writes them, at several levels, and damaged:
+// cut, flipped, followed by more bytes, with a wrong checksum, a dictionary,
+// a window too large, a length above the decoded limit, and each construct
+// that libdeflate accepts and zlib refuses.
+void chunk_inflate_seeds() {
+  const std::string stream = bytes_of(small_stream(7, false));
+  std::string blocks = stream.substr(0, 12 * LR_BLOCK_SIZE);
+  kit::Rng rng(13);
+  while (blocks.size() < 16 * LR_BLOCK_SIZE) blocks += static_cast<char>(rng.next());
+  for (int level : {0, 1, 6, 9}) {
+    seed("chunk_inflate", "level" + std::to_string(level), zlib_compressed(blocks, level));
+  }
+  const std::string good = zlib_compressed(stream.substr(0, 4 * LR_BLOCK_SIZE), 6);
+  std::string flipped = good;
+  flipped[good.size() / 2] = static_cast<char>(flipped[good.size() / 2] ^ 0x5A);
+  std::string bad_adler = good;
+  bad_adler.back() = static_cast<char>(bad_adler.back() ^ 1);
+  seed("chunk_inflate", "truncated", good.substr(0, good.size() / 2));
+  seed("chunk_inflate", "flipped", flipped);
+  seed("chunk_inflate", "trailing-bytes", good + "trailing");
+  seed("chunk_inflate", "bad-adler", bad_adler);
+  seed("chunk_inflate", "dictionary", zlib_header(0x78, 0x20) + "\0\0\0\1" + good.substr(2));
+  seed("chunk_inflate", "window-too-large", zlib_header(0x88, 0) + good.substr(2));
+  seed("chunk_inflate", "over-limit", zlib_compressed(std::string(CHUNK_DECODED_MAX + 1, '\0'), 6));
+  for (const kit::LenientChunk& c : kit::lenient_chunks()) {
+    std::string name =
+        "lenient-";  // "fixed code: length symbol 286": lenient-fixed-code-length-...
+    for (const char* p = c.construct; *p != '\0'; p++) {
+      if (isalnum(static_cast<unsigned char>(*p))) {
+        name += *p;
+      } else if (name.back() != '-') {
+        name += '-';
+      }
+    }
+    seed("chunk_inflate", name, c.chunk);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -227,6 +286,7 @@ int main(int argc, char** argv) {
   checkpoint_seeds();
   negotiation_seeds();
   command_line_seeds();
+  chunk_inflate_seeds();
   printf("%d seeds written under %s\n", g_written, g_fuzz_dir.c_str());
   return 0;
 }

@@ -1,14 +1,15 @@
 // brix_destination: a loopback destination for rehearsals. It connects to a
 // writer, negotiates, receives and checks the whole stream (against the dump
 // set it should be, with --expect), acknowledges it and prints a summary of
-// what it received and how the transfer ended; the exit status says whether
-// the transfer was whole.
+// what it received and how the transfer ended, as text or as one JSON
+// document; the exit status says whether the transfer was whole.
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
 
 #include "command_line.h"
+#include "json_object.h"
 #include "rehearsal/destination.h"
 #include "rehearsal/expect.h"
 #include "tool_support.h"
@@ -46,6 +47,7 @@ const char kUsage[] =
     "                               repeated or different block (the exit status is 1 then)\n"
     "      --timeout SECONDS        how long the writer may stay silent, and how long to keep\n"
     "                               trying to connect (default 10)\n"
+    "      --json                   print the summary as one JSON document\n"
     "  -h, --help                   show this text\n"
     "      --version                show the version\n";
 
@@ -55,6 +57,7 @@ struct Args {
   bool host_given = false;
   std::string save_path;
   std::string expect_prefix;
+  bool json = false;
 };
 
 enum LongOnly {
@@ -68,6 +71,7 @@ enum LongOnly {
   kSave,
   kExpect,
   kTimeout,
+  kJson,
   kVersion
 };
 
@@ -101,6 +105,7 @@ int parse_args(int argc, char** argv, Args& a) {
       {"save", required_argument, nullptr, kSave},
       {"expect", required_argument, nullptr, kExpect},
       {"timeout", required_argument, nullptr, kTimeout},
+      {"json", no_argument, nullptr, kJson},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kVersion},
       {nullptr, 0, nullptr, 0}};
@@ -162,6 +167,9 @@ int parse_args(int argc, char** argv, Args& a) {
       case kTimeout:
         ok = tools::parse_u32(optarg, u32) && u32 > 0 && u32 <= INT32_MAX / kMillisPerSecond;
         d.io_timeout_ms = d.connect_deadline_ms = static_cast<int>(u32) * kMillisPerSecond;
+        break;
+      case kJson:
+        a.json = true;
         break;
       case 'h':
         fputs(kUsage, stdout);
@@ -246,6 +254,73 @@ void print_summary(const Args& a, const kit::DestinationResult& r, uint32_t last
   }
 }
 
+// The same summary as one JSON document on one line; `expect` is null
+// without --expect.
+void print_json_summary(const Args& a, const kit::DestinationResult& r, uint32_t last_point,
+                        const kit::ExpectFindings* expect) {
+  tools::json_object reply;
+  if (r.reply_kind == kit::ReplyKind::block) {
+    reply.text("kind", "block")
+        .text("header", hdr_type_to_string(static_cast<uint32_t>(kit::hdr_type(r.reply))))
+        .number("blks_done", kit::blks_done(r.reply));
+  } else if (r.reply_kind == kit::ReplyKind::refusal) {
+    reply.text("kind", "refusal").number("errcode", static_cast<uint64_t>(kit::refusal_errcode(r)));
+  } else {
+    reply.text("kind", "none");
+  }
+  tools::json_object headers;
+  for (const auto& h : r.headers_by_type) {
+    headers.number(hdr_type_to_string(static_cast<uint32_t>(h.first)), h.second);
+  }
+  const double seconds = r.elapsed_seconds;
+  tools::json_object stream;
+  stream.number("blocks_received", r.stream_blocks)
+      .number("bytes_received", r.bytes_received)
+      .number("seconds", seconds, 3)
+      .number("mb_per_second", seconds > 0 ? r.bytes_received / kBytesPerMegabyte / seconds : 0, 1)
+      .json("headers", headers.str());
+  tools::json_object ack;
+  ack.flag("sent", r.ack_sent)
+      .flag("echoed", r.ack_echoed)
+      .number("echo", r.ack_echoed ? std::optional<uint64_t>(r.ack_echo) : std::nullopt);
+  const bool checked = r.reply_kind == kit::ReplyKind::block;
+  tools::json_object structure;
+  structure.flag("checked", checked)
+      .flag("ok", checked && r.structure_error.empty())
+      .flag("end_seen", r.end_seen)
+      .json("error", r.structure_error.empty() ? "null" : tools::json_string(r.structure_error));
+  tools::json_object restart;
+  restart.number("requested_sync_point", a.dest.restart_sync_point)
+      .number("resume_sync_point",
+              checked && !r.complete ? std::optional<uint64_t>(last_point) : std::nullopt);
+  std::string compared = "null";
+  if (expect != nullptr) {
+    compared = tools::json_object()
+                   .text("prefix", a.expect_prefix)
+                   .flag("reply_compared", expect->reply_compared)
+                   .flag("identical", expect->reply_compared && expect->identical())
+                   .number("first_lost", expect->first_lost)
+                   .number("first_repeated", expect->first_repeated)
+                   .number("first_different", expect->first_different)
+                   .number("different_blocks", expect->different_blocks)
+                   .number("first_compared", expect->first_compared)
+                   .number("last_compared", expect->last_compared)
+                   .str();
+  }
+  tools::json_object summary;
+  summary.flag("complete", r.complete)
+      .text("end", ending(a.dest, r))
+      .number("version_answer",
+              r.version_answered ? std::optional<uint64_t>(r.version_answer) : std::nullopt)
+      .json("reply", reply.str())
+      .json("stream", stream.str())
+      .json("acknowledgement", ack.str())
+      .json("structure", structure.str())
+      .json("restart", restart.str())
+      .json("expect", compared);
+  printf("%s\n", summary.str().c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -283,11 +358,12 @@ int main(int argc, char** argv) {
     reply_seen = true;
   };
   const kit::DestinationResult r = kit::run_destination(a.dest);
-  std::string expect_lines;
-  if (expect) {
-    expect_lines = kit::describe_findings(expect->findings(), a.expect_prefix);
+  if (a.json) {
+    print_json_summary(a, r, last_point, expect ? &expect->findings() : nullptr);
+  } else {
+    print_summary(a, r, last_point,
+                  expect ? kit::describe_findings(expect->findings(), a.expect_prefix) : "");
   }
-  print_summary(a, r, last_point, expect_lines);
   bool saved = true;
   if (save != nullptr) {
     const bool write_failed = ferror(save) != 0;

@@ -16,8 +16,8 @@ set -euo pipefail
 group_packages() {
   case $1 in
     toolchain) echo cmake g++ make ;;
-    product) echo zlib1g-dev ;;
-    tests) echo libgtest-dev libssl-dev iproute2 ;;
+    product) echo zlib1g-dev libdeflate-dev ;;
+    tests) echo libgtest-dev libssl-dev iproute2 python3 ;;
     bench) echo libbenchmark-dev libssl-dev ;;
     fuzz) echo libssl-dev "libclang-rt-$(clang_major)-dev" ;;
     clang) echo clang ;;

@@ -28,7 +28,7 @@ shift 2
 repo=$(cd "$(dirname "$0")/.." && pwd)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(dump_file stream checkpoint negotiation command_line)
+  targets=(dump_file stream checkpoint negotiation command_line chunk_inflate)
 fi
 
 # libFuzzer settings: a 10 s limit per input, 2 GiB of memory; the targets'

@@ -80,6 +80,10 @@ TEST_F(ContainerPlayback, EveryKindAndModePlaysBackByteExactAcrossFiles) {
     store(sample_stream(900), {300, 250}, c.format, options);
     SCOPED_TRACE(std::string(kit::format_name(c.format)) + " mode " + std::to_string(c.mode));
     expect_whole_stream(play());
+    // The same, read in place instead of on the read-ahead thread.
+    kit::ProcessOptions one_thread = e2e::writer_options({prefix}, std::string(kPassword) + "\n");
+    one_thread.env.push_back("BRIX_DECODE_THREAD=0");
+    expect_whole_stream(e2e::play_with(one_thread, kit::DestinationOptions()));
   }
 }
 

@@ -63,9 +63,10 @@ std::vector<std::string> child_environment(const std::vector<std::string>& overr
 [[noreturn]] void exec_child(const ProcessOptions& o, char* const* argv, char* const* envp, int in,
                              int out, int err, int status_fd) {
   if (o.stdin_mode == StdinMode::terminal) setsid();
+  const bool all_on_terminal = o.stdin_mode == StdinMode::terminal && o.output_to_terminal;
   dup2(in, STDIN_FILENO);
-  dup2(out, STDOUT_FILENO);
-  dup2(err, STDERR_FILENO);
+  dup2(all_on_terminal ? in : out, STDOUT_FILENO);
+  dup2(all_on_terminal ? in : err, STDERR_FILENO);
   if (o.stdin_mode == StdinMode::terminal) ioctl(STDIN_FILENO, TIOCSCTTY, 0);
   // What failed goes back to the parent: the step and errno.
   int failure[2] = {kFailedChdir, 0};

@@ -36,6 +36,9 @@ struct ProcessOptions {
   std::vector<std::string> args;  // its arguments (without the program name)
   std::string cwd;                // working directory; empty: this process's
   StdinMode stdin_mode = StdinMode::bytes;
+  // StdinMode::terminal: standard output and error go to the terminal too,
+  // as in a session at the keyboard (Output::terminal has them).
+  bool output_to_terminal = false;
   std::string stdin_bytes;
   // "NAME=value" entries set over the inherited environment, for this child
   // only (a preloaded library and its settings, say).

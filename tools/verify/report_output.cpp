@@ -2,7 +2,10 @@
 #include "verify/report_output.h"
 
 #include <cstdio>
+#include <optional>
+#include <vector>
 
+#include "json_object.h"
 #include "lr.h"
 
 namespace verify {
@@ -20,46 +23,43 @@ std::string format(const char* fmt, double value) {
   return text;
 }
 
-std::string quoted(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      snprintf(escaped, sizeof(escaped), "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
+std::optional<uint64_t> unless_negative(int64_t n) {
+  return n < 0 ? std::nullopt : std::optional<uint64_t>(static_cast<uint64_t>(n));
 }
-
-std::string number_or_null(int64_t n) { return n < 0 ? "null" : std::to_string(n); }
 
 std::string json_finding(const finding& f) {
   const place& at = f.at;
   std::string header = "null";
   if (at.header_type != 0 && at.header_block >= 0) {
-    header = "{\"type\": " + quoted(hdr_type_to_string(static_cast<uint32_t>(at.header_type))) +
-             ", \"sync_point\": " + number_or_null(at.header_sync) +
-             ", \"block\": " + std::to_string(at.header_block) + "}";
+    header = tools::json_object()
+                 .text("type", hdr_type_to_string(static_cast<uint32_t>(at.header_type)))
+                 .number("sync_point", unless_negative(at.header_sync))
+                 .number("block", static_cast<uint64_t>(at.header_block))
+                 .str();
   }
-  return "{\"kind\": " + quoted(f.kind) +
-         ", \"file\": " + (at.file.empty() ? "null" : quoted(at.file)) +
-         ", \"offset\": " + number_or_null(at.offset) + ", \"chunk\": " + number_or_null(at.chunk) +
-         ", \"block\": " + number_or_null(at.block) + ", \"header\": " + header +
-         ", \"message\": " + quoted(f.message) + ", \"sentence\": " + quoted(located_sentence(f)) +
-         "}";
+  return tools::json_object()
+      .text("kind", f.kind)
+      .json("file", at.file.empty() ? "null" : tools::json_string(at.file))
+      .number("offset", unless_negative(at.offset))
+      .number("chunk", unless_negative(at.chunk))
+      .number("block", unless_negative(at.block))
+      .json("header", header)
+      .text("message", f.message)
+      .text("sentence", located_sentence(f))
+      .str();
 }
 
-std::string json_list(const std::vector<finding>& list) {
+// A JSON array of values already written as JSON.
+std::string json_array(const std::vector<std::string>& values) {
   std::string out = "[";
-  for (size_t i = 0; i < list.size(); i++)
-    out += (i ? ",\n    " : "\n    ") + json_finding(list[i]);
-  return out + (list.empty() ? "]" : "\n  ]");
+  for (size_t i = 0; i < values.size(); i++) out += (i ? ", " : "") + values[i];
+  return out + "]";
+}
+
+std::string json_findings(const std::vector<finding>& list) {
+  std::vector<std::string> values;
+  for (const finding& f : list) values.push_back(json_finding(f));
+  return json_array(values);
 }
 
 }  // namespace
@@ -115,55 +115,56 @@ std::string text_report(const summary& s) {
 }
 
 std::string json_report(const summary& s) {
-  std::string out = "{\n  \"schema_version\": 1,\n";
-  out += "  \"result\": " + quoted(result_name(s)) + ",\n";
-  out += "  \"exit_status\": " + std::to_string(s.exit_status()) + ",\n";
-  out += "  \"prefixes\": [";
-  for (size_t i = 0; i < s.prefixes.size(); i++) out += (i ? ", " : "") + quoted(s.prefixes[i]);
-  out += "],\n  \"files\": [";
-  for (size_t i = 0; i < s.files.size(); i++) {
-    const file_summary& f = s.files[i];
-    out += std::string(i ? ",\n    " : "\n    ") + "{\"name\": " + quoted(f.name) +
-           ", \"kind\": " + quoted(f.kind) +
-           ", \"stored_bytes\": " + std::to_string(f.stored_bytes) +
-           ", \"blocks\": " + std::to_string(f.blocks) + "}";
+  std::vector<std::string> prefixes, files, checkpoints;
+  for (const std::string& p : s.prefixes) prefixes.push_back(tools::json_string(p));
+  for (const file_summary& f : s.files) {
+    files.push_back(tools::json_object()
+                        .text("name", f.name)
+                        .text("kind", f.kind)
+                        .number("stored_bytes", static_cast<uint64_t>(f.stored_bytes))
+                        .number("blocks", f.blocks)
+                        .str());
   }
-  out += s.files.empty() ? "],\n" : "\n  ],\n";
-  out += "  \"stored_bytes\": " + std::to_string(s.stored_bytes) + ",\n";
-  out += "  \"stream_bytes\": " + std::to_string(s.stream_bytes()) + ",\n";
-  out += "  \"blocks\": " + std::to_string(s.blocks) + ",\n";
-  out += "  \"headers\": {";
-  const char* sep = "";
+  tools::json_object headers;
   for (const auto& h : s.headers_by_type) {
-    out += sep + quoted(hdr_type_to_string(static_cast<uint32_t>(h.first))) + ": " +
-           std::to_string(h.second);
-    sep = ", ";
+    headers.number(hdr_type_to_string(static_cast<uint32_t>(h.first)), h.second);
   }
-  out += "},\n";
-  const bool points = s.point_count > 0;
-  out += "  \"sync_points\": {\"first\": " + (points ? std::to_string(s.first_point) : "null") +
-         ", \"last\": " + (points ? std::to_string(s.last_point) : "null") +
-         ", \"count\": " + std::to_string(s.point_count) + "},\n";
-  out += "  \"source\": {\"machine\": " + quoted(s.source_machine) +
-         ", \"path\": " + quoted(s.source_path) + "},\n";
-  out += "  \"elapsed_seconds\": " + format("%.6f", s.elapsed_seconds) + ",\n";
-  out += "  \"mb_per_second\": " + format("%.3f", s.megabytes_per_second()) + ",\n";
-  out += "  \"faults\": " + json_list(s.faults) + ",\n";
-  out += "  \"warnings\": " + json_list(s.warnings) + ",\n";
-  out += "  \"checkpoints\": ";
-  if (!s.checkpoints_checked) {
-    out += "null\n}\n";
-    return out;
+  const bool any = s.point_count > 0;
+  for (const checkpoint_summary& c : s.checkpoints) {
+    checkpoints.push_back(tools::json_object()
+                              .text("file", c.file)
+                              .number("point", static_cast<uint64_t>(c.point))
+                              .flag("ok", c.ok)
+                              .number("resumes_at_block", unless_negative(c.resumes_at_block))
+                              .str());
   }
-  out += "[";
-  for (size_t i = 0; i < s.checkpoints.size(); i++) {
-    const checkpoint_summary& c = s.checkpoints[i];
-    out += std::string(i ? ",\n    " : "\n    ") + "{\"file\": " + quoted(c.file) +
-           ", \"point\": " + std::to_string(c.point) + ", \"ok\": " + (c.ok ? "true" : "false") +
-           ", \"resumes_at_block\": " + number_or_null(c.resumes_at_block) + "}";
-  }
-  out += s.checkpoints.empty() ? "]\n}\n" : "\n  ]\n}\n";
-  return out;
+  return tools::json_object()
+             .number("schema_version", static_cast<uint64_t>(1))
+             .text("result", result_name(s))
+             .number("exit_status", static_cast<uint64_t>(s.exit_status()))
+             .json("prefixes", json_array(prefixes))
+             .json("files", json_array(files))
+             .number("stored_bytes", static_cast<uint64_t>(s.stored_bytes))
+             .number("stream_bytes", s.stream_bytes())
+             .number("blocks", s.blocks)
+             .json("headers", headers.str())
+             .json("sync_points",
+                   tools::json_object()
+                       .number("first", any ? std::optional<uint64_t>(s.first_point) : std::nullopt)
+                       .number("last", any ? std::optional<uint64_t>(s.last_point) : std::nullopt)
+                       .number("count", s.point_count)
+                       .str())
+             .json("source", tools::json_object()
+                                 .text("machine", s.source_machine)
+                                 .text("path", s.source_path)
+                                 .str())
+             .number("elapsed_seconds", s.elapsed_seconds, 6)
+             .number("mb_per_second", s.megabytes_per_second(), 3)
+             .json("faults", json_findings(s.faults))
+             .json("warnings", json_findings(s.warnings))
+             .json("checkpoints", s.checkpoints_checked ? json_array(checkpoints) : "null")
+             .str() +
+         "\n";
 }
 
 }  // namespace verify
