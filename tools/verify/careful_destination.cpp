@@ -27,7 +27,8 @@ std::string without_block_prefix(const std::string& error) {
 
 }  // namespace
 
-careful_destination::careful_destination() : structure_(destination_options()) {}
+careful_destination::careful_destination(bool entry_counts)
+    : entry_counts_(entry_counts), structure_(destination_options()) {}
 
 std::vector<std::string> careful_destination::take(const kit::Block& b, bool header) {
   std::vector<std::string> broken;
@@ -57,7 +58,7 @@ std::vector<std::string> careful_destination::header_rules(const kit::Block& b) 
   }
   last_point_ = point;
 
-  if (kit::carries_data(type)) {
+  if (entry_counts_ && kit::carries_data(type)) {
     const uint32_t entries = kit::valid_entries(b), holes = kit::hole_entries(b);
     const uint32_t blocks = kit::following_blocks(b);
     uint32_t marked = 0;

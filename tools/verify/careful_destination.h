@@ -17,7 +17,8 @@ namespace verify {
 
 class careful_destination {
  public:
-  careful_destination();
+  // `entry_counts`: the stream carries hbak's entry counts (not with -O).
+  explicit careful_destination(bool entry_counts);
 
   // The next block as the destination would receive it (the inflating
   // mode's generated blocks included); `header` tells that the writer took
@@ -30,6 +31,7 @@ class careful_destination {
  private:
   std::vector<std::string> header_rules(const kit::Block& b);
 
+  bool entry_counts_;
   kit::StructureChecker structure_;
   bool structure_told_ = false;  // the structure check keeps its first violation only
   uint32_t last_point_ = 0;      // of the last header; points are unsigned, the first is 0

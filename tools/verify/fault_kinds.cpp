@@ -1,6 +1,7 @@
 // The table from the reading core's messages to located faults.
 #include "verify/fault_kinds.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace verify {

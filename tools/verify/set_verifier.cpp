@@ -52,7 +52,7 @@ std::string file_beyond(const std::string& prefix, uint32_t number) {
 
 class walker {
  public:
-  walker(const options& o, summary& s) : o_(o), s_(s), r_(o) {}
+  walker(const options& o, summary& s) : o_(o), s_(s), r_(o), dest_(o.hbak) {}
   void run();
   // What the checkpoint check needs once the walk is over.
   const char* start_header() const { return taken_ > 0 ? start_header_ : nullptr; }
@@ -69,7 +69,7 @@ class walker {
   void fault_at_end_without_end_header();
 
   void note_file();
-  void note_block(const char* block);
+  void note_block();
   void reading_fault(bool moved);
   bool skip_to_next_file(bool open_current);
   // Counts the blocks of the file being read that are not read.
@@ -170,7 +170,7 @@ void walker::note_file() {
   s_.stored_bytes += f.stored_bytes > 0 ? f.stored_bytes : 0;
 }
 
-void walker::note_block(const char*) {
+void walker::note_block() {
   const block_position at = r_.source().last_block_position();
   // A container's chunks never begin at offset 0, where a new file's count starts.
   if (container_file_ && at.chunk.offset != last_.chunk.offset) {
@@ -420,7 +420,7 @@ void walker::walk_stream() {
       continue;
     }
     note_file();
-    note_block(block);
+    note_block();
     if (stream_lost_) {
       taken_++;
     } else {
@@ -510,12 +510,12 @@ void walker::run() {
             "the set holds no block, so no start-of-stream header: copy its files again");
       }
     } else if (!lr_is_header(block)) {
-      note_block(block);
+      note_block();
       add(severity::fault, "no_start_header", block_place(0, nullptr),
           "the set's first block is not a stream header: the first file is not the start of "
           "the set, or it is damaged");
     } else {
-      note_block(block);
+      note_block();
       take_start_header(block);
       walk_stream();
       finish_stream();
