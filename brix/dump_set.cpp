@@ -23,7 +23,7 @@ const int kAnswerChars = 4;
 
 bool prefix_fits(const char* prefix) {
   if (strlen(prefix) <= DUMP_PREFIX_MAX) return true;
-  fprintf(stderr, "Dump file prefix longer than %d characters: %s\n", DUMP_PREFIX_MAX, prefix);
+  writer_report().sayf("Dump file prefix longer than %d characters: %s\n", DUMP_PREFIX_MAX, prefix);
   return false;
 }
 
@@ -32,7 +32,8 @@ bool last_batch(const rpl_Session* session, uint32 batch) {
 }
 
 void report_file_count(const rpl_Session* session, uint32 batch, uint32 count) {
-  printf("brix_writer: Will read %u files from prefix %s\n", count, session->input_file[batch]);
+  writer_progress().sayf("brix_writer: Will read %u files from prefix %s\n", count,
+                         session->input_file[batch]);
 }
 
 // Reads one line's first characters from standard input into answer; false
@@ -53,14 +54,14 @@ void pause_before_file(const char* name) {
 // Opens the next file into src_fd, asking the operator in pause mode when it
 // is missing. Returns true when it is open; otherwise false with *error set:
 // 1 to fail the transfer, 0 to end the input here.
-bool open_next_file(rpl_Session* session, const char* name, int* error) {
+bool open_next_file(rpl_Session* session, const char* name, int* error, fault_report& report) {
   for (;;) {
     if (session->debug) fprintf(stderr, "Opening %s for reading..\n", name);
     bool refused = false;
     session->src_fd = open_dump_file(name, &refused);
     if (session->src_fd >= 0) return true;
     if (refused || !session->pause) {
-      if (!refused) fprintf(stderr, "Failed to open %s for reading\n", name);
+      if (!refused) report.sayf("Failed to open %s for reading\n", name);
       *error = 1;
       return false;
     }
@@ -85,7 +86,7 @@ bool open_next_file(rpl_Session* session, const char* name, int* error) {
 
 int open_dump_file(const char* name, bool* refused) {
   int fd = open_regular_file(name, refused);
-  if (*refused) fprintf(stderr, "Dump file %s is not a regular file\n", name);
+  if (*refused) writer_report().sayf("Dump file %s is not a regular file\n", name);
   return fd;
 }
 
@@ -99,7 +100,7 @@ bool_t open_input_dump(rpl_Session* session) {
   }
   if (session->input_batch_index >= BRIX_MAX_INPUT_FILES ||
       session->input_file[session->input_batch_index] == nullptr) {
-    fprintf(stderr, "No dump file set to open\n");
+    writer_report().say("No dump file set to open\n");
     return B_FALSE;
   }
 
@@ -109,7 +110,7 @@ bool_t open_input_dump(rpl_Session* session) {
   bool refused = false;
   session->src_fd = open_dump_file(name, &refused);
   if (session->src_fd < 0) {
-    if (!refused) fprintf(stderr, "Can't open %s: %s\n", name, strerror(errno));
+    if (!refused) writer_report().sayf("Can't open %s: %s\n", name, strerror(errno));
     return B_FALSE;
   }
 
@@ -128,7 +129,7 @@ bool_t open_input_dump(rpl_Session* session) {
     }
     if (refused) return B_FALSE;
     if (errno != ENOENT) {
-      fprintf(stderr, "Can't open %s: %s\n", name, strerror(errno));
+      writer_report().sayf("Can't open %s: %s\n", name, strerror(errno));
       return B_FALSE;
     }
     if (last_batch(session, batch)) {
@@ -189,6 +190,14 @@ bool_t end_dump_file(rpl_Session* session, dump_container& container, bool_t dig
   return container.term_brix_decomp_decr(digest_check, report);
 }
 
+bool_t check_rest_of_dump_file(rpl_Session* session, dump_container& container,
+                               block_source& source, fault_report& report) {
+  if (!session->compressed && !session->encrypted) return B_TRUE;
+  bool_t ok = B_FALSE;
+  source.with_reading_still([&] { ok = container.check_rest_of_file(session->src_fd, report); });
+  return ok;
+}
+
 bool_t read_set_block(rpl_Session* session, dump_container& container, block_source& source,
                       const char** block, int* error, fault_report& report) {
   char name[BRIX_NAME_BUF_SIZE];
@@ -203,7 +212,7 @@ bool_t read_set_block(rpl_Session* session, dump_container& container, block_sou
     if (!end_dump_file(session, container, B_FALSE, report)) return B_FALSE;
     close_input_dump(session);
     if (session->pause) pause_before_file(name);
-    if (!open_next_file(session, name, error)) return B_FALSE;
+    if (!open_next_file(session, name, error, report)) return B_FALSE;
 
     if (!detect_dump_file(session, container, report)) {
       *error = -1;  // a read error: the transfer fails

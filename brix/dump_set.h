@@ -46,6 +46,13 @@ bool_t prepare_dump_file(rpl_Session* session, dump_container& container, block_
 bool_t end_dump_file(rpl_Session* session, dump_container& container, bool_t digest_check,
                      fault_report& report);
 
+// Before the end-of-stream header goes out: the rest of the open file is
+// read aside and a container's end-of-file checks (digest, decoded size) are
+// made now, while nothing reads the file ahead. B_FALSE, reported, when they
+// fail.
+bool_t check_rest_of_dump_file(rpl_Session* session, dump_container& container,
+                               block_source& source, fault_report& report);
+
 // Delivers the next block of the set in place (*block stays valid until the
 // next call), moving on to the next file (with the pause dialogue) when one
 // is used up. B_TRUE: a block is there; B_FALSE with *error 0: the input has

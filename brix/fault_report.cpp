@@ -22,7 +22,22 @@ void fault_report::say_errno(const char* prefix) {
 
 void stderr_report::say(const char* text) { fputs(text, stderr); }
 
-fault_report& writer_report() {
-  static stderr_report report;
-  return report;
+void stdout_report::say(const char* text) { fputs(text, stdout); }
+
+namespace {
+
+stderr_report standard_error;
+stdout_report standard_output;
+fault_report* faults_told_to = &standard_error;
+fault_report* progress_told_to = &standard_output;
+
+}  // namespace
+
+fault_report& writer_report() { return *faults_told_to; }
+
+fault_report& writer_progress() { return *progress_told_to; }
+
+void redirect_writer_reports(fault_report* faults, fault_report* progress) {
+  faults_told_to = faults != nullptr ? faults : &standard_error;
+  progress_told_to = progress != nullptr ? progress : &standard_output;
 }

@@ -38,7 +38,18 @@ class kept_report : public fault_report {
   std::string kept_;
 };
 
-// The report of the writer's own thread.
+// Prints at once on standard output (progress lines).
+class stdout_report : public fault_report {
+ public:
+  void say(const char* text) override;
+};
+
+// The reports of the writer's own thread: its faults (standard error) and
+// its progress lines (standard output). A program that reads a set without
+// sending it (the verifier) points them at reports of its own; null points
+// them back at the standard streams.
 fault_report& writer_report();
+fault_report& writer_progress();
+void redirect_writer_reports(fault_report* faults, fault_report* progress);
 
 #endif  // BRIX_FAULT_REPORT_H

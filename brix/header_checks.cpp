@@ -2,7 +2,7 @@
 // marshal_hdr gives.
 #include "header_checks.h"
 
-#include <cstdio>
+#include "fault_report.h"
 
 namespace {
 
@@ -41,13 +41,13 @@ bool check_hdr_is_expected(const rpl_Session* session) {
 bool_t check_hdr_type(rpl_Session* session, const lr_hdr_info* hdr) {
   int32 type = hdr->h_hdr_type;
   if (!is_valid_type(type)) {
-    fprintf(stderr, "brix_reader: invalid header type : %s\n",
-            hdr_type_to_string(static_cast<uint32>(type)));
+    writer_report().sayf("brix_reader: invalid header type : %s\n",
+                         hdr_type_to_string(static_cast<uint32>(type)));
     return B_FALSE;
   }
   if (!stage_admits(session->data_stage, type)) {
-    fprintf(stderr, "brix_reader: invalid stage %d header type : %s\n", session->data_stage,
-            hdr_type_to_string(static_cast<uint32>(type)));
+    writer_report().sayf("brix_reader: invalid stage %d header type : %s\n", session->data_stage,
+                         hdr_type_to_string(static_cast<uint32>(type)));
     return B_FALSE;
   }
   if (type == LR_HDR_MID_STREAM) session->data_stage = STAGE_FILES;
@@ -65,14 +65,14 @@ bool_t check_sync_num(rpl_Session* session, const lr_hdr_info* hdr) {
   } else {
     valid = sync > LRD_RESTART_DST_TREE_MAX;
     if (valid && sync < session->restart_checkpoint) {
-      fprintf(stderr, "brix_reader: checkpoint in reverse: %d to %d\n",
-              static_cast<int>(session->restart_checkpoint), static_cast<int>(sync));
+      writer_report().sayf("brix_reader: checkpoint in reverse: %d to %d\n",
+                           static_cast<int>(session->restart_checkpoint), static_cast<int>(sync));
       return B_FALSE;
     }
   }
   if (!valid) {
-    fprintf(stderr, "brix_reader: invalid stage %d checkpoint: %d\n", session->data_stage,
-            static_cast<int>(sync));
+    writer_report().sayf("brix_reader: invalid stage %d checkpoint: %d\n", session->data_stage,
+                         static_cast<int>(sync));
     return B_FALSE;
   }
   if (session->cmd == RPLCMD_ACQTREE && session->hbak) session->restart_checkpoint = sync;
@@ -83,12 +83,14 @@ bool_t check_following_blks(rpl_Session* session, const lr_hdr_info* hdr) {
   int32 type = hdr->h_hdr_type;
   uint32 following = hdr->h_blks_until_hdr;
   if (!has_data_blocks(type) && following != 0) {
-    fprintf(stderr, "brix_reader: invalid number of following blocks for standalone header: %d\n",
-            static_cast<int>(following));
+    writer_report().sayf(
+        "brix_reader: invalid number of following blocks for standalone header: %d\n",
+        static_cast<int>(following));
     return B_FALSE;
   }
   if (has_data_blocks(type) && following > LR_MAX_FOLLOWING_BLKS) {
-    fprintf(stderr, "brix_reader: invalid following blocks: %d\n", static_cast<int>(following));
+    writer_report().sayf("brix_reader: invalid following blocks: %d\n",
+                         static_cast<int>(following));
     return B_FALSE;
   }
   session->data_blks_til_header = following;
@@ -107,8 +109,8 @@ bool_t check_valid_entries(rpl_Session*, const lr_hdr_info* hdr) {
     return B_TRUE;
   }
   if (entries > limit) {
-    fprintf(stderr, "brix_reader: invalid following entries %d for header type: %s\n",
-            static_cast<int>(entries), hdr_type_to_string(static_cast<uint32>(type)));
+    writer_report().sayf("brix_reader: invalid following entries %d for header type: %s\n",
+                         static_cast<int>(entries), hdr_type_to_string(static_cast<uint32>(type)));
     return B_FALSE;
   }
   if (!has_data_blocks(type)) return B_TRUE;
@@ -116,13 +118,14 @@ bool_t check_valid_entries(rpl_Session*, const lr_hdr_info* hdr) {
   uint32 blocks = hdr->h_blks_until_hdr;
   uint32 holes = hdr->h_hole_entries;
   if (entries < blocks) {
-    fprintf(stderr, "brix_reader: more blocks %d than following entries: %d\n",
-            static_cast<int>(blocks), static_cast<int>(entries));
+    writer_report().sayf("brix_reader: more blocks %d than following entries: %d\n",
+                         static_cast<int>(blocks), static_cast<int>(entries));
     return B_FALSE;
   }
   if (entries != holes + blocks) {
-    fprintf(stderr, "brix_reader: mismatch between entries %d blocks %d and holes %d\n",
-            static_cast<int>(entries), static_cast<int>(blocks), static_cast<int>(holes));
+    writer_report().sayf("brix_reader: mismatch between entries %d blocks %d and holes %d\n",
+                         static_cast<int>(entries), static_cast<int>(blocks),
+                         static_cast<int>(holes));
     return B_FALSE;
   }
   return B_TRUE;
@@ -134,16 +137,16 @@ bool_t check_holes(rpl_Session*, const lr_hdr_info* hdr) {
   for (uint32 i = 0; i < LR_MAX_HOLE_ENTRIES; i++) {
     unsigned char value = static_cast<unsigned char>(hdr->h_holes[i]);
     if (value > 1) {
-      fprintf(stderr, "brix_reader: invalid hole value: %c, offset %d\n", value,
-              static_cast<int>(i));
+      writer_report().sayf("brix_reader: invalid hole value: %c, offset %d\n", value,
+                           static_cast<int>(i));
       return B_FALSE;
     }
     found += value;
   }
   uint32 expected = hdr->h_hole_entries;
   if (found != expected) {
-    fprintf(stderr, "brix_reader: invalid num holes found: %d, expected %d\n",
-            static_cast<int>(found), static_cast<int>(expected));
+    writer_report().sayf("brix_reader: invalid num holes found: %d, expected %d\n",
+                         static_cast<int>(found), static_cast<int>(expected));
     return B_FALSE;
   }
   return B_TRUE;
@@ -153,14 +156,14 @@ bool_t check_metadata(rpl_Session* session, const lr_hdr_info* hdr) {
   if (hdr->h_hdr_type != LR_HDR_FILE) return B_TRUE;
   uint32 file_type = hdr->h_file_metadata.ri_file_type;
   if (file_type < FILE_TYPE_REGULAR || file_type > FILE_TYPE_VDISK) {
-    fprintf(stderr, "brix_reader: Invalid filetype: %s\n", file_type_to_string(file_type));
+    writer_report().sayf("brix_reader: Invalid filetype: %s\n", file_type_to_string(file_type));
     return B_FALSE;
   }
   bool refused = session->data_stage == STAGE_TREE ? is_file_phase_type(file_type)
                                                    : is_tree_phase_type(file_type);
   if (refused) {
-    fprintf(stderr, "brix_reader: invalid stage %d file type : %s\n", session->data_stage,
-            file_type_to_string(file_type));
+    writer_report().sayf("brix_reader: invalid stage %d file type : %s\n", session->data_stage,
+                         file_type_to_string(file_type));
     return B_FALSE;
   }
   return B_TRUE;
@@ -170,7 +173,7 @@ bool_t check_ea_metadata(rpl_Session*, const lr_hdr_info* hdr) {
   if (hdr->h_hdr_type != LR_HDR_EXT_ATTR) return B_TRUE;
   uint32 type = hdr->h_attr_metadata.rea_type;
   if (type < EXT_ATTR_TYPE_NT_ACL || type > EXT_ATTR_TYPE_COMPRESS_NT_ALTERNATE_DATA) {
-    fprintf(stderr, "brix_reader: Invalid metafiletype: %d\n", static_cast<int>(type));
+    writer_report().sayf("brix_reader: Invalid metafiletype: %d\n", static_cast<int>(type));
     return B_FALSE;
   }
   return B_TRUE;

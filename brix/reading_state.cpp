@@ -31,8 +31,7 @@ bool_t prepare_input_dump(rpl_Session* session) {
 }
 
 bool_t read_next_block(rpl_Session* session, const char** block, int* error) {
-  return read_set_block(session, state().container, state().source, block, error,
-                        writer_report());
+  return read_set_block(session, state().container, state().source, block, error, writer_report());
 }
 
 void start_reading_ahead() { state().source.read_ahead_from_now(); }
@@ -55,19 +54,14 @@ bool_t close_input_file(rpl_Session* session) {
 }
 
 bool_t check_rest_of_input_file(rpl_Session* session) {
-  if (!session->compressed && !session->encrypted) return B_TRUE;
-  bool_t ok = B_FALSE;
-  state().source.with_reading_still(
-      [&] { ok = state().container.check_rest_of_file(session->src_fd, writer_report()); });
-  return ok;
+  return check_rest_of_dump_file(session, state().container, state().source, writer_report());
 }
 
 void request_restart() { state().restart.chkpoint = B_TRUE; }
 
 bool_t serve_restart_request(rpl_Session* session) {
   reading_state& s = state();
-  return prepare_restart(session, s.restart, s.checkpoints, s.container, s.source,
-                         writer_report());
+  return prepare_restart(session, s.restart, s.checkpoints, s.container, s.source, writer_report());
 }
 
 int64 take_blocks_repeated_by_restart() { return take_repeated_blocks(state().restart); }

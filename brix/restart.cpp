@@ -58,8 +58,8 @@ bool is_header_of(const char* block, uint32 point) {
 
 // Opens, detects and prepares file `file` of batch `batch` as the file being
 // read, leaving the one read so far.
-bool open_recorded_file(rpl_Session* session, uint32 batch, uint32 file,
-                        dump_container& container, block_source& source, fault_report& report) {
+bool open_recorded_file(rpl_Session* session, uint32 batch, uint32 file, dump_container& container,
+                        block_source& source, fault_report& report) {
   if (!end_dump_file(session, container, B_TRUE, report)) return false;
   close_input_dump(session);
   session->input_batch_index = batch;
@@ -68,12 +68,12 @@ bool open_recorded_file(rpl_Session* session, uint32 batch, uint32 file,
          prepare_dump_file(session, container, source, report);
 }
 
-void refuse(const rpl_Session* session, const char* why) {
+void refuse(const rpl_Session* session, const char* why, fault_report& report) {
   char name[BRIX_NAME_BUF_SIZE];
   format_dump_file_name(name, session->input_file[session->input_batch_index],
                         session->input_file_index);
-  fprintf(stderr, "Cannot restart from point %u: its checkpoint file %s in %s\n",
-          session->restart_checkpoint, why, name);
+  report.sayf("Cannot restart from point %u: its checkpoint file %s in %s\n",
+              session->restart_checkpoint, why, name);
 }
 
 // Step 3 and 4 for the record in `record`: reads the recorded place and
@@ -89,10 +89,10 @@ bool resume_at_record(rpl_Session* session, restart_state& restart, const check_
   int error = 0;
   if (!session->compressed && !session->encrypted) {
     if (!seek_source(session->src_fd, static_cast<off_t>(offset), report)) return false;
-    source.attach(session->src_fd, nullptr, session->input_batch_index,
-                  session->input_file_index, offset);
+    source.attach(session->src_fd, nullptr, session->input_batch_index, session->input_file_index,
+                  offset);
     if (!source.refill_now(&error, report) || !is_header_of(source.staged_block(0), point)) {
-      refuse(session, "does not lead to the header of that point");
+      refuse(session, "does not lead to the header of that point", report);
       return false;
     }
     source.deliver_from(0);
@@ -110,7 +110,7 @@ bool resume_at_record(rpl_Session* session, restart_state& restart, const check_
     return false;
   }
   if (!source.refill_now(&error, report)) {
-    refuse(session, "names a chunk that cannot be read");
+    refuse(session, "names a chunk that cannot be read", report);
     return false;
   }
   const bool behind_header = point == LRD_RESTART_FILE_PHASE_BASE;
@@ -118,7 +118,7 @@ bool resume_at_record(rpl_Session* session, restart_state& restart, const check_
   const int header = behind_header ? next - 1 : next;
   if (header < 0 || header >= source.staged_blocks() ||
       !is_header_of(source.staged_block(header), point)) {
-    refuse(session, "does not lead to the header of that point");
+    refuse(session, "does not lead to the header of that point", report);
     return false;
   }
   if (behind_header) {
@@ -131,9 +131,8 @@ bool resume_at_record(rpl_Session* session, restart_state& restart, const check_
 
 }  // namespace
 
-bool_t prepare_restart(rpl_Session* session, restart_state& restart,
-                       checkpoint_state& checkpoints, dump_container& container,
-                       block_source& source, fault_report& report) {
+bool_t prepare_restart(rpl_Session* session, restart_state& restart, checkpoint_state& checkpoints,
+                       dump_container& container, block_source& source, fault_report& report) {
   set_binding_from(checkpoints, session->in_buf);
   if (session->cmd == RPLCMD_ACQTREE && session->hbak &&
       !load_checkpoint(session, checkpoints, report)) {
@@ -147,10 +146,10 @@ bool_t prepare_restart(rpl_Session* session, restart_state& restart,
                                                                                           : B_FALSE;
   }
   if (session->compressed || session->encrypted) {
-    fprintf(stderr,
-            "Cannot restart a compressed or encrypted dump set from point %u without its "
-            "checkpoint file\n",
-            session->restart_checkpoint);
+    report.sayf(
+        "Cannot restart a compressed or encrypted dump set from point %u without its "
+        "checkpoint file\n",
+        session->restart_checkpoint);
     return B_FALSE;
   }
   // Without a record a plain set starts again from its first block, which

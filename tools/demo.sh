@@ -3,13 +3,15 @@
 # brix_writer to a loopback brix_destination: first a plain set, then a
 # compressed and encrypted one whose password the demo types at the writer's
 # prompt itself. The lines of both sides are shown as they happen, each
-# marked with its side.
+# marked with its side. It ends with brix_verify on both sample sets, as
+# before a transfer window, and on a copy with one damaged byte.
 set -euo pipefail
 build_dir=${1:-build}
 demo_dir="$build_dir/demo"
 writer="$build_dir/brix/brix_writer"
 mkdump="$build_dir/tools/brix_mkdump"
 destination="$build_dir/tools/brix_destination"
+verifier="$build_dir/tools/brix_verify"
 password="demo password"
 
 rm -rf "$demo_dir"
@@ -66,5 +68,36 @@ echo "== Making the same stream compressed and AES-256 encrypted, in three files
 play "compressed and encrypted; the demo types the password at the prompt" \
   "$demo_dir/sealed" "$password
 "
+
+# check <expected status> <label> <brix_verify arguments...>
+check() {
+  local expected=$1 label=$2 status=0
+  shift 2
+  echo
+  echo "== brix_verify $*   ($label)"
+  (
+    "$verifier" "$@" 2>&1 || echo $? >"$demo_dir/verifier.status"
+  ) | mark "   verifier"
+  if [ -f "$demo_dir/verifier.status" ]; then
+    status=$(cat "$demo_dir/verifier.status")
+    rm -f "$demo_dir/verifier.status"
+  fi
+  echo "-- brix_verify status $status"
+  if [ "$status" -ne "$expected" ]; then
+    echo "demo FAILED" >&2
+    exit 1
+  fi
+}
+
+printf '%s\n' "$password" >"$demo_dir/password"
+check 0 "the plain set" "$demo_dir/plain"
+check 0 "the sealed set, its password from a file" --password-file "$demo_dir/password" \
+  "$demo_dir/sealed"
+mkdir -p "$demo_dir/damaged"
+cp "$demo_dir"/sealed.[0-9]* "$demo_dir/damaged/"
+# One byte of the second file's data area changed, as a bad disk would.
+printf '\x5a' | dd of="$demo_dir/damaged/sealed.1" bs=1 seek=100000 conv=notrunc status=none
+check 1 "a copy with one damaged byte" --password-file "$demo_dir/password" \
+  "$demo_dir/damaged/sealed"
 echo
-echo "demo: both sets played back complete"
+echo "demo: both sets played back complete; brix_verify found them whole and the damaged copy's fault"

@@ -12,6 +12,7 @@
 #include "brix_comp_encr.h"
 #include "dump_set.h"
 #include "kit/container_damage.h"
+#include "kit/corruption_tables.h"
 #include "reading_state.h"
 #include "rehearsal/dump_writer.h"
 #include "rehearsal/stream_gen.h"
@@ -347,17 +348,7 @@ TEST(ContainerDamage, EveryCutOfTheFileIsRefusedWithTheMessageOfWhereItFalls) {
 }
 
 TEST(ContainerDamage, FlippedStoredBytesAreCaughtByDecompressionOrByTheDigest) {
-  struct Case {
-    kit::DumpFormat format;
-    std::string err;
-  } cases[] = {
-      {kit::DumpFormat::compressed_encrypted, "Error while decompressing the data"},
-      {kit::DumpFormat::compressed, "Error while decompressing the data"},
-      // Without compression nothing checks a chunk as it is read: the damage
-      // shows when the file's digest is compared at its end.
-      {kit::DumpFormat::encrypted, "The data digest code does not match the expected value\n"},
-  };
-  for (const Case& k : cases) {
+  for (const kit::FlippedByteCase& k : kit::kFlippedByteCases) {
     KitContainer c(k.format);
     for (const kit::ChunkInfo& chunk : c.info.chunks) {
       for (uint32_t at : {0u, chunk.stored_size / 2, chunk.stored_size - 1}) {

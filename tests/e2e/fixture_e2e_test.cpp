@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "e2e_support.h"
+#include "kit/corruption_tables.h"
 #include "kit/temp_dir.h"
 #include "rehearsal/dump_writer.h"
 
@@ -16,20 +17,8 @@ namespace {
 using e2e::bytes_of;
 using e2e::Playback;
 
-struct Fixture {
-  const char* prefix;
-  int files;
-  const char* password;  // null: not encrypted
-};
-
-const Fixture kFixtures[] = {
-    {"ce_mode1", 1, "thirty-two bytes count in mode 1, this tail is ignored"},
-    {"ce_mode2", 1, "Mode2-Fixture-Pass"},
-    {"ce_mode3", 1, "mode three keeps all 52 bytes of this long password!"},
-    {"e_mode2", 1, "encrypted only, no compression"},
-    {"c_only", 1, nullptr},
-    {"ce2files_mode1", 2, "two files, one password"},
-};
+using Fixture = kit::FixtureSet;
+const auto& kFixtures = kit::kFixtureSets;
 
 const char kPrompt[] = "Enter the decryption password:";
 

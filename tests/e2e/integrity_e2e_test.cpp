@@ -15,6 +15,7 @@
 
 #include "e2e_support.h"
 #include "kit/container_damage.h"
+#include "kit/corruption_tables.h"
 #include "kit/temp_dir.h"
 #include "rehearsal/block_builders.h"
 #include "rehearsal/dump_writer.h"
@@ -85,16 +86,8 @@ TEST(EndOfStream, BlocksAfterTheEndHeaderAreNotSent) {
 // kept back and the checkpoints stay.
 TEST(EndOfStream, DamageInTheEndHeadersFileKeepsTheEndHeaderBack) {
   const kit::Stream stream = sample_stream(200);
-  struct Case {
-    kit::DumpFormat format;
-    size_t at;  // the byte damaged in the last file: data_size of a header, or a stored byte
-    std::string message;
-  } cases[] = {
-      {kit::DumpFormat::compressed, 40,
-       "Damaged dump file: its chunks decode to 327680 bytes, its header says 327681\n"},
-      {kit::DumpFormat::encrypted, 0, "The data digest code does not match the expected value\n"},
-  };
-  for (const Case& c : cases) {
+  for (const kit::EndFileDamageCase& c : kit::kEndFileDamageCases) {
+    const std::string message = c.message;
     SCOPED_TRACE(kit::format_name(c.format));
     kit::TempDir dir;
     kit::ContainerOptions options;
@@ -102,24 +95,13 @@ TEST(EndOfStream, DamageInTheEndHeadersFileKeepsTheEndHeaderBack) {
     const std::string prefix = dir.file("vol");
     kit::DumpSetResult r = kit::write_container_set(prefix, stream, {120}, c.format, options);
     ASSERT_TRUE(r.ok());
-    const kit::DumpFileInfo& last = r.file_info[1];
-    std::fstream f(last.path, std::ios::in | std::ios::out | std::ios::binary);
-    if (c.format == kit::DumpFormat::compressed) {
-      uint64_t size = 80ull * LR_BLOCK_SIZE + 1;  // one byte more than its chunks hold
-      f.seekp(static_cast<std::streamoff>(c.at));
-      f.write(reinterpret_cast<const char*>(&size), sizeof(size));
-    } else {  // the last byte of the last chunk, which holds the end header
-      const kit::ChunkInfo& chunk = last.chunks.back();
-      f.seekp(static_cast<std::streamoff>(chunk.offset + chunk.stored_size - 1));
-      f.put('\x5A');
-    }
-    f.close();
+    kit::damage_end_file(c, r.file_info[1]);
     Playback p = e2e::play({prefix}, {}, writer_input(c.format));
     EXPECT_EQ(p.status.code, 255);
     EXPECT_FALSE(p.dest.end_seen);
     EXPECT_EQ(p.out.find("Transfer completed without end stream header"), std::string::npos);
-    ASSERT_GE(p.err.size(), c.message.size());
-    EXPECT_EQ(p.err.substr(p.err.size() - c.message.size()), c.message) << p.err;
+    ASSERT_GE(p.err.size(), message.size());
+    EXPECT_EQ(p.err.substr(p.err.size() - message.size()), message) << p.err;
   }
 }
 
