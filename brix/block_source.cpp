@@ -43,7 +43,7 @@ void block_source::with_reading_still(const std::function<void()>& still) {
 
 bool_t block_source::refill(int* error, fault_report& report) {
   staged = blk_cnt = blk_index = 0;
-  *error = 0;
+  *error = READ_END;
   if (file_done_) return B_FALSE;
   if (ahead_wanted_) {
     if (ahead_ == nullptr) ahead_ = std::make_unique<read_ahead>();
@@ -80,7 +80,7 @@ void block_source::deliver_from(int i) {
 }
 
 bool_t block_source::next_block(const char** block, int* error, fault_report& report) {
-  *error = 0;
+  *error = READ_END;
   if (blk_cnt == 0 && !refill(error, report)) return B_FALSE;
   *block = staged_block(blk_index);
   blk_cnt--;

@@ -195,10 +195,10 @@ int dump_container::decode(unsigned char* stored, uint32 len, fcrypt_ctx* contex
 
 bool_t dump_container::refill(int fd, unsigned char* out, size_t* decoded, chunk_origin* origin,
                               int* error, fault_report& report) {
-  *error = 0;
+  *error = READ_END;
   if (table_.count() == 0) {
     report.say("Damaged dump file: no chunk header to read from\n");
-    *error = 1;
+    *error = READ_DAMAGED;
     return B_FALSE;
   }
   uint32 len = 0;
@@ -206,7 +206,7 @@ bool_t dump_container::refill(int fd, unsigned char* out, size_t* decoded, chunk
   if (len > CHUNK_READ_BUFFER_SIZE) {
     report.sayf("Damaged dump file: a chunk of %u bytes is larger than the %d-byte chunk limit\n",
                 len, CHUNK_READ_BUFFER_SIZE);
-    *error = 1;
+    *error = READ_DAMAGED;
     return B_FALSE;
   }
   // Stored bytes that need no decompression are read straight into out.
@@ -236,7 +236,7 @@ bool_t dump_container::refill(int fd, unsigned char* out, size_t* decoded, chunk
     // Chunks hold whole stream blocks; anything else is damage.
     damaged_chunk = true;
     report.sayf("Damaged dump file: a chunk holds %zu bytes, not whole blocks\n", size);
-    *error = 1;
+    *error = READ_DAMAGED;
     return B_FALSE;
   }
   decoded_bytes += size;

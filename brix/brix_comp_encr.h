@@ -14,6 +14,7 @@
 #include "container_format.h"
 #include "fault_report.h"
 #include "fileenc.h"
+#include "source_io.h"
 
 // Where a decoded chunk is stored, and the decryption state it was read
 // under: what a checkpoint needs to read the chunk again.

@@ -5,7 +5,7 @@
 
 bool_t chunk_reader::read(unsigned char* out, read_chunk_result* got, int* error,
                           fault_report& report) {
-  *error = 0;
+  *error = READ_END;
   if (container_ != nullptr) {
     size_t decoded = 0;
     if (!container_->refill(fd_, out, &decoded, &got->origin, error, report)) return B_FALSE;
@@ -15,7 +15,7 @@ bool_t chunk_reader::read(unsigned char* out, read_chunk_result* got, int* error
   ssize_t count = read_up_to(fd_, out, DUMP_READ_SIZE);
   if (count < 0) {
     report.say_errno("Bad read from Source");
-    *error = -1;
+    *error = READ_SYSTEM_ERROR;
     return B_FALSE;
   }
   // A tail shorter than a block (only a damaged file has one) is not a

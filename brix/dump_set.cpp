@@ -62,7 +62,7 @@ bool open_next_file(rpl_Session* session, const char* name, int* error, fault_re
     if (session->src_fd >= 0) return true;
     if (refused || !session->pause) {
       if (!refused) report.sayf("Failed to open %s for reading\n", name);
-      *error = 1;
+      *error = READ_DAMAGED;
       return false;
     }
     fprintf(stderr, "Can't open %s: %s.\n(A)bort, (R)etry, (F)inish : ", name, strerror(errno));
@@ -72,11 +72,11 @@ bool open_next_file(rpl_Session* session, const char* name, int* error, fault_re
       exit(2);
     }
     if (answer[0] == 'a' || answer[0] == 'A') {
-      *error = 1;
+      *error = READ_DAMAGED;
       return false;
     }
     if (answer[0] == 'f' || answer[0] == 'F') {
-      *error = 0;
+      *error = READ_END;
       return false;
     }
   }
@@ -203,7 +203,7 @@ bool_t read_set_block(rpl_Session* session, dump_container& container, block_sou
   char name[BRIX_NAME_BUF_SIZE];
   for (;;) {
     bool_t rc = source.next_block(block, error, report);
-    if (rc || *error != 0) return rc;
+    if (rc || *error != READ_END) return rc;
 
     if (!get_next_input_file(name, session)) {
       if (session->debug) printf("No more input files\n");
@@ -215,7 +215,7 @@ bool_t read_set_block(rpl_Session* session, dump_container& container, block_sou
     if (!open_next_file(session, name, error, report)) return B_FALSE;
 
     if (!detect_dump_file(session, container, report)) {
-      *error = -1;  // a read error: the transfer fails
+      *error = READ_SYSTEM_ERROR;  // the transfer fails
       return B_FALSE;
     }
     // The password given for the first file serves every later one.

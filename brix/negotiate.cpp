@@ -57,7 +57,7 @@ void send_refusal(rpl_Session* session) {
 bool read_start_header(rpl_Session* session) {
   int error = 0;
   if (!read_dump_block2(session, &error)) {
-    if (error == 0) fprintf(stderr, "The dump set holds no block: no start header to reply with\n");
+    if (error == READ_END) fprintf(stderr, "The dump set holds no block: no start header to reply with\n");
     return false;
   }
   if (!lr_is_header(session->in_buf)) {

@@ -72,7 +72,7 @@ bool_t send_rpl_stream(rpl_Session* session) {
   int error = 0;
   for (;;) {
     const char* block = nullptr;
-    if (!read_next_block(session, &block, &error)) return error == 0 ? B_TRUE : B_FALSE;
+    if (!read_next_block(session, &block, &error)) return error == READ_END ? B_TRUE : B_FALSE;
     if (block_follows_end(session, walk)) {
       warn_of_blocks_after_the_end(session);
       return B_TRUE;

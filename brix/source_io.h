@@ -10,6 +10,15 @@
 
 #include "fault_report.h"
 
+// The error word of the block readers. Beside these values it can hold a
+// zlib result of a chunk that did not decompress, or the short count of a
+// chunk read that fell short: anything but READ_END is a failure.
+enum read_error_word : int {
+  READ_END = 0,            // the input (or the file) has ended: no failure
+  READ_SYSTEM_ERROR = -1,  // a read or seek failed (reported with the system's text)
+  READ_DAMAGED = 1         // the file is damaged, or cannot go on (reported)
+};
+
 // Reads until len bytes are in, the file ends or a read fails, so that a
 // read that falls short before the end (a signal, a network file system) is
 // not taken for the end of the file. Returns the count, or -1 with errno
