@@ -81,7 +81,9 @@ def first_failure(*selection):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if not failed_log.exists():
         return None
-    names = [line.split(":", 1)[1] for line in failed_log.read_text().splitlines() if ":" in line]
+    # "N:Suite.Test", a parameterised test's name followed by "  # GetParam() = ...".
+    names = [line.split(":", 1)[1].split("  #")[0] for line in failed_log.read_text().splitlines()
+             if ":" in line]
     return names[0] if names else "(ctest failed without naming a test)"
 
 
