@@ -84,31 +84,6 @@ TEST(FcryptInit, DerivesHashlibKeysAndVerifierForEachMode) {
   }
 }
 
-TEST(FcryptInit, RefusesLongPasswordsFirstThenBadModesAndLeavesTheContext) {
-  const unsigned char password[MAX_PWD_LENGTH + 1] = {};
-  const struct {
-    int mode;
-    unsigned pwd_len;
-    int result;
-  } cases[] = {
-      {1, 65, PASSWORD_TOO_LONG}, {3, 1000, PASSWORD_TOO_LONG},
-      {9, 65, PASSWORD_TOO_LONG}, {0, 64, BAD_MODE},
-      {4, 10, BAD_MODE},          {-1, 10, BAD_MODE},
-      {5, 0, BAD_MODE},
-  };
-  for (const auto& c : cases) {
-    fcrypt_ctx cx;
-    memset(&cx, 0xcc, sizeof cx);
-    unsigned char verifier[PWD_VER_LENGTH] = {0xcc, 0xcc};
-    EXPECT_EQ(c.result, fcrypt_init(c.mode, password, c.pwd_len, fcrypt_salt, verifier, &cx))
-        << "mode " << c.mode << ", " << c.pwd_len << " bytes";
-    fcrypt_ctx untouched;
-    memset(&untouched, 0xcc, sizeof untouched);
-    EXPECT_EQ(0, memcmp(&untouched, &cx, sizeof cx));
-    EXPECT_EQ(0xcc, verifier[0]);
-  }
-}
-
 TEST(Fcrypt, DamagedPositionIsTakenAsUsedUp) {
   fcrypt_ctx sound = init_for_mode(1);
   fcrypt_ctx damaged = sound;

@@ -104,31 +104,6 @@ TEST(HmacSha512, MatchesReferenceForKeysAroundTheBlockSize) {
   }
 }
 
-TEST(HmacSha512, EndWithoutDataGivesTheMacOfTheEmptyMessage) {
-  std::mt19937 rng(0);
-  for (size_t key_len : {0, 20, 128, 200}) {
-    const bytes key = random_bytes(rng, key_len);
-    hmac_ctx cx;
-    hmac_sha_begin(&cx);
-    feed_key(&cx, key, {key.size()});
-    EXPECT_EQ(reference_hmac_sha512(key, {}), finish(&cx)) << key_len;
-  }
-}
-
-TEST(HmacSha512, KeyAfterDataIsRefusedAndChangesNothing) {
-  const bytes key(40, 0x42), data(200, 0x17);
-  for (size_t data_len : {0, 5, 200}) {
-    hmac_ctx cx;
-    hmac_sha_begin(&cx);
-    feed_key(&cx, key, {key.size()});
-    hmac_sha_data(data.data(), data_len, &cx);
-    hmac_ctx before;
-    memcpy(&before, &cx, sizeof cx);
-    EXPECT_EQ(-1, hmac_sha_key(key.data(), key.size(), &cx)) << data_len;
-    EXPECT_EQ(0, memcmp(&before, &cx, sizeof cx)) << data_len;
-  }
-}
-
 // Checkpoints store the context byte for byte at 4-byte boundaries and
 // restore it later: the copy must finish exactly as the original would.
 TEST(HmacSha512, ContextCopiedMidMessageContinuesIdentically) {

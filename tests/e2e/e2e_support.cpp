@@ -123,9 +123,13 @@ size_t opening_header(const kit::Stream& stream, uint32_t point) {
 }
 
 ResumePlace restart_place(const kit::Stream& stream, uint32_t point, bool container) {
-  ResumePlace place;
   const size_t h = opening_header(stream, point);
-  if (h == stream.size()) return place;
+  if (h == stream.size()) return ResumePlace();
+  return restart_place_at(h, point, container);
+}
+
+ResumePlace restart_place_at(size_t h, uint32_t point, bool container) {
+  ResumePlace place;
   place.found = true;
   // The first file-phase point counts its own header as sent.
   place.blks_done = h - 1 + (point == LRD_RESTART_FILE_PHASE_BASE ? 1 : 0);

@@ -67,6 +67,8 @@ struct ResumePlace {
   uint64_t blks_done = 0;
 };
 ResumePlace restart_place(const kit::Stream& stream, uint32_t point, bool container);
+// The same for a point whose opening header is stream block `header`.
+ResumePlace restart_place_at(size_t header, uint32_t point, bool container);
 
 // The stdout of a complete archivist playback of one prefix.
 std::string archivist_transcript(const std::string& prefix, unsigned files,

@@ -82,9 +82,13 @@ TEST_F(Pause, RetryAfterTheFileIsSuppliedContinuesAndFinishEndsTheSet) {
       e2e::same_blocks(e2e::bytes_of(dest.blocks), e2e::bytes_of(stream, 1, stream.size() - 1)));
 }
 
+// An answer is read four characters at a time: "abcd" continues, the "Q"
+// behind it answers the next prompt.
 TEST_F(Pause, QuitAtThePromptEndsWithStatusZero) {
   ASSERT_TRUE(prompted(next_prompt(1)));
-  writer.write_stdin("q\n");
+  ASSERT_EQ(rename(held_back().c_str(), kit::dump_file_name(prefix, 1).c_str()), 0);
+  writer.write_stdin("abcdQ\n");
+  EXPECT_TRUE(prompted(next_prompt(2)));
   EXPECT_EQ(end().code, 0);
   EXPECT_FALSE(dest.complete);
 }
@@ -97,13 +101,17 @@ TEST_F(Pause, AbortFailsTheTransfer) {
   EXPECT_EQ(end().code, 255);
 }
 
-TEST_F(Pause, EndOfInputAtTheMissingFilePromptExitsWithStatusTwo) {
+// An input at its end continues at the prompts before further files, as
+// Enter would, and ends the run at the missing-file prompt.
+TEST_F(Pause, EndOfInputContinuesToTheMissingFilePromptAndExitsWithStatusTwo) {
   ASSERT_TRUE(prompted(next_prompt(1)));
-  writer.write_stdin("\n");
-  ASSERT_TRUE(prompted(missing_prompt(1)));
+  ASSERT_EQ(rename(held_back().c_str(), kit::dump_file_name(prefix, 1).c_str()), 0);
   writer.close_stdin();
   EXPECT_EQ(end().code, 2);
-  EXPECT_NE(writer.output(kit::Output::err).find("Error reading from stdin\n"), std::string::npos);
+  EXPECT_NE(
+      writer.output(kit::Output::err)
+          .find(next_prompt(2) + next_prompt(3) + missing_prompt(3) + "Error reading from stdin\n"),
+      std::string::npos);
 }
 
 }  // namespace

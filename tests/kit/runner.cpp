@@ -3,10 +3,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,17 +23,17 @@ constexpr int kPollMs = 50;            // how soon capture threads notice a stop
 constexpr int kInputTimeoutMs = 5000;  // a child that reads nothing for this long fails the write
 constexpr int kOutputGraceMs = 1000;   // output still arriving after the child has ended
 constexpr auto kReapPause = std::chrono::milliseconds(2);
-constexpr char kDefaultEofChar = 0x04;  // Ctrl-D, when the terminal's own cannot be read
 constexpr int kExecFailedStatus = 127;
 constexpr int kFailedChdir = 1;  // steps of the child's set-up that can fail
 constexpr int kFailedExec = 2;
 
-// Writes everything, giving up when the reader stays blocked too long or has gone.
-bool write_all(int fd, const char* p, size_t n, bool socket) {
+// Writes everything to a socket, giving up when the reader stays blocked too
+// long or has gone.
+bool write_all(int fd, const char* p, size_t n) {
   while (n > 0) {
     pollfd pfd{fd, POLLOUT, 0};
     if (poll(&pfd, 1, kInputTimeoutMs) != 1) return false;
-    const ssize_t w = socket ? send(fd, p, n, MSG_NOSIGNAL) : write(fd, p, n);
+    const ssize_t w = send(fd, p, n, MSG_NOSIGNAL);
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) return false;
     p += w;
@@ -62,11 +60,9 @@ std::vector<std::string> child_environment(const std::vector<std::string>& overr
 // In the child, between fork and exec: only async-signal-safe calls.
 [[noreturn]] void exec_child(const ProcessOptions& o, char* const* argv, char* const* envp, int in,
                              int out, int err, int status_fd) {
-  if (o.stdin_mode == StdinMode::terminal) setsid();
   dup2(in, STDIN_FILENO);
   dup2(out, STDOUT_FILENO);
   dup2(err, STDERR_FILENO);
-  if (o.stdin_mode == StdinMode::terminal) ioctl(STDIN_FILENO, TIOCSCTTY, 0);
   // What failed goes back to the parent: the step and errno.
   int failure[2] = {kFailedChdir, 0};
   if (o.cwd.empty() || chdir(o.cwd.c_str()) == 0) {
@@ -104,16 +100,7 @@ bool WriterProcess::start(const ProcessOptions& o) {
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || pipe2(status, O_CLOEXEC) != 0) {
     return give_up("pipe");
   }
-  if (mode_ == StdinMode::terminal) {
-    in[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[128];
-    if (in[0] < 0 || grantpt(in[0]) != 0 || unlockpt(in[0]) != 0 ||
-        ptsname_r(in[0], name, sizeof name) != 0) {
-      return give_up("pseudo-terminal");
-    }
-    in[1] = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (in[1] < 0) return give_up(std::string("open ") + name);
-  } else if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in) != 0) {
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in) != 0) {
     // A socket rather than a pipe: writing to a child that has gone fails
     // with an error instead of raising SIGPIPE in the test process.
     return give_up("socketpair");
@@ -149,7 +136,6 @@ bool WriterProcess::start(const ProcessOptions& o) {
   stdin_fd_ = in[0];
   captures_[static_cast<int>(Output::out)].fd = out[0];
   captures_[static_cast<int>(Output::err)].fd = err[0];
-  if (mode_ == StdinMode::terminal) captures_[static_cast<int>(Output::terminal)].fd = dup(in[0]);
   for (int i = 0; i < kStreams; ++i) {
     if (captures_[i].fd >= 0) {
       captures_[i].reader = std::thread(&WriterProcess::capture, this, i);
@@ -163,7 +149,7 @@ bool WriterProcess::start(const ProcessOptions& o) {
 }
 
 void WriterProcess::feed_fixed_input(std::string bytes) {
-  write_all(stdin_fd_, bytes.data(), bytes.size(), true);
+  write_all(stdin_fd_, bytes.data(), bytes.size());
   close(stdin_fd_);
   stdin_fd_ = -1;
 }
@@ -178,7 +164,7 @@ void WriterProcess::capture(int which) {
     if (n <= 0) continue;
     const ssize_t r = read(c.fd, buf, sizeof buf);
     if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;  // the end, or EIO once a terminal's last user is gone
+    if (r <= 0) break;
     std::lock_guard<std::mutex> lock(mutex_);
     c.text.append(buf, static_cast<size_t>(r));
     changed_.notify_all();
@@ -190,18 +176,11 @@ void WriterProcess::capture(int which) {
 
 bool WriterProcess::write_stdin(const std::string& bytes) {
   if (mode_ == StdinMode::bytes || stdin_fd_ < 0) return false;
-  return write_all(stdin_fd_, bytes.data(), bytes.size(), mode_ == StdinMode::stream);
+  return write_all(stdin_fd_, bytes.data(), bytes.size());
 }
 
 void WriterProcess::close_stdin() {
   if (mode_ == StdinMode::bytes || stdin_fd_ < 0) return;
-  if (mode_ == StdinMode::terminal) {
-    termios t;
-    const char eof =
-        tcgetattr(stdin_fd_, &t) == 0 ? static_cast<char>(t.c_cc[VEOF]) : kDefaultEofChar;
-    write_all(stdin_fd_, &eof, 1, false);
-    return;  // closing the master would hang up the child's terminal
-  }
   close(stdin_fd_);
   stdin_fd_ = -1;
 }

@@ -1,6 +1,6 @@
 // Running a program under test (the writer, or a tool) as a child process:
-// its arguments, working directory and standard input (fixed bytes, an
-// interactive stream, or a pseudo-terminal for prompts that turn echo off),
+// its arguments, working directory and standard input (fixed bytes or an
+// interactive stream),
 // its standard output and error captured in the background, waiting for
 // output or for the end with a time-out, and killing it. Only the child it
 // started is ever signalled.
@@ -19,16 +19,13 @@
 namespace kit {
 
 enum class Output {
-  out,      // standard output
-  err,      // standard error
-  terminal  // what reached the pseudo-terminal (StdinMode::terminal only): echoes, prompts to the
-            // tty
+  out,  // standard output
+  err   // standard error
 };
 
 enum class StdinMode {
-  bytes,    // ProcessOptions::stdin_bytes, then the end of input
-  stream,   // fed while it runs: write_stdin, close_stdin
-  terminal  // a pseudo-terminal, fed with write_stdin; the child's controlling terminal
+  bytes,  // ProcessOptions::stdin_bytes, then the end of input
+  stream  // fed while it runs: write_stdin, close_stdin
 };
 
 struct ProcessOptions {
@@ -63,10 +60,9 @@ class WriterProcess {
   const std::string& error() const { return error_; }
   pid_t pid() const { return pid_; }
 
-  // Interactive input (StdinMode::stream or terminal).
+  // Interactive input (StdinMode::stream).
   bool write_stdin(const std::string& bytes);
-  // The end of input. On a terminal this sends the end-of-file character,
-  // which ends a read of an empty line.
+  // The end of input.
   void close_stdin();
   // StdinMode::stream: hands our end of the child's standard input (a
   // connected socket) to the caller, who then owns it; -1 otherwise.
@@ -83,7 +79,7 @@ class WriterProcess {
   bool kill();
 
  private:
-  static constexpr int kStreams = 3;
+  static constexpr int kStreams = 2;
   struct Capture {
     int fd = -1;
     std::string text;
@@ -102,7 +98,7 @@ class WriterProcess {
   bool reaped_ = false;
   ExitStatus status_;
   StdinMode mode_ = StdinMode::bytes;
-  int stdin_fd_ = -1;  // our end of the child's standard input (the terminal master too)
+  int stdin_fd_ = -1;  // our end of the child's standard input
   std::thread stdin_feeder_;
   mutable std::mutex mutex_;  // guards Capture::text and Capture::ended
   std::condition_variable changed_;

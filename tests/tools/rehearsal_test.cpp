@@ -1,16 +1,13 @@
 // The rehearsal engine checked from outside: its container files read back
-// by a decoder that shares no code with it (OpenSSL), and the structure
-// check that brix_destination reports catching damage at its block.
+// by a decoder that shares no code with it (OpenSSL).
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <set>
 
 #include "kit/container_decoder.h"
 #include "kit/temp_dir.h"
 #include "rehearsal/dump_writer.h"
-#include "rehearsal/stream_check.h"
 #include "rehearsal/stream_gen.h"
 
 namespace kit {
@@ -66,75 +63,6 @@ TEST(RehearsalContainers, EveryFormatAndModeDecodesToTheStreamInChunksCutAtNewPo
       }
     }
     for (uint64_t h : new_points) EXPECT_EQ(chunk_starts.count(h), 1u) << "header " << h;
-  }
-}
-
-size_t first_header(const Stream& s, int32_t type) {
-  const long i = find_header(s, type);
-  EXPECT_GE(i, 0) << "no header of type " << type;
-  return static_cast<size_t>(i);
-}
-
-// The structure check names the block of the first fault.
-TEST(RehearsalStructureCheck, EachDamageIsReportedAtItsBlock) {
-  StreamShape shape;
-  shape.headers_per_sync = 1;
-  const Stream good = generate_stream(shape);
-  ASSERT_EQ(check_stream_structure(good), "");
-  // Each edit damages the stream and returns the block the fault is due at.
-  const struct {
-    const char* what;
-    std::function<size_t(Stream&)> edit;
-    const char* fault;
-  } cases[] = {
-      {"missing magic",
-       [](Stream& s) {
-         const size_t i = first_header(s, LR_HDR_MID_STREAM);
-         break_magic(s[i]);
-         return i;
-       },
-       "header expected, found a data block"},
-      {"invalid type",
-       [](Stream& s) {
-         const size_t i = first_header(s, LR_HDR_DISCARD_DATA);
-         set_hdr_type(s[i], 7);
-         return i;
-       },
-       "invalid header type"},
-      {"too many following",
-       [](Stream& s) {
-         const size_t i = first_header(s, LR_HDR_FILE);
-         set_following_blocks(s[i], 513);
-         return i;
-       },
-       "more than 512"},
-      {"directory block",
-       [](Stream& s) {
-         const size_t i = first_header(s, LR_HDR_FILE) + 1;
-         s[i].bytes[0] ^= 1;
-         return i;
-       },
-       "directory block: bad entry magic at offset 0"},
-      {"block after the end",
-       [](Stream& s) {
-         s.push_back(s[1]);
-         return s.size() - 1;
-       },
-       "block after the end-of-stream header"},
-      {"no end",
-       [](Stream& s) {
-         s.pop_back();
-         return s.size();
-       },
-       "ends without an end-of-stream header"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    Stream s = good;
-    const size_t at = c.edit(s);
-    const std::string fault = check_stream_structure(s);
-    EXPECT_EQ(fault.rfind("block " + std::to_string(at) + ": ", 0), 0u) << fault;
-    EXPECT_NE(fault.find(c.fault), std::string::npos) << fault;
   }
 }
 
