@@ -104,27 +104,4 @@ TEST(HmacSha512, MatchesReferenceForKeysAroundTheBlockSize) {
   }
 }
 
-// Checkpoints store the context byte for byte at 4-byte boundaries and
-// restore it later: the copy must finish exactly as the original would.
-TEST(HmacSha512, ContextCopiedMidMessageContinuesIdentically) {
-  std::mt19937 rng(2104);
-  const bytes key = random_bytes(rng, 150);
-  const bytes data = random_bytes(rng, 700);
-  for (size_t cut : {0, 1, 127, 128, 129, 333, 700}) {
-    hmac_ctx original;
-    hmac_sha_begin(&original);
-    feed_key(&original, key, {key.size()});
-    hmac_sha_data(data.data(), cut, &original);
-    // The copy lives at an address that is 4 but not 8 bytes aligned.
-    alignas(8) unsigned char storage[sizeof(hmac_ctx) + 4];
-    hmac_ctx* restored = new (storage + 4) hmac_ctx;
-    memcpy(restored, &original, sizeof original);
-    hmac_sha_data(data.data() + cut, data.size() - cut, &original);
-    hmac_sha_data(data.data() + cut, data.size() - cut, restored);
-    const bytes expected = reference_hmac_sha512(key, data);
-    EXPECT_EQ(expected, finish(&original)) << cut;
-    EXPECT_EQ(expected, finish(restored)) << cut;
-  }
-}
-
 }  // namespace

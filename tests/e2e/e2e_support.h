@@ -44,6 +44,9 @@ Playback play_child(const std::vector<std::string>& args, kit::DestinationOption
 Playback run_alone(const std::vector<std::string>& args, const std::string& stdin_bytes = "");
 Playback run_alone_with(const kit::ProcessOptions& writer);
 
+// A generated stream of exactly `blocks` blocks.
+kit::Stream sample_stream(uint64_t blocks, uint64_t seed = 7);
+
 // The bytes of a stream, for byte-for-byte comparisons.
 std::string bytes_of(const kit::Stream& blocks);
 std::string bytes_of(const kit::Stream& blocks, size_t first, size_t count);

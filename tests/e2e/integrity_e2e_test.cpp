@@ -1,8 +1,9 @@
 // Nothing wrong is delivered as a complete stream: damage in the file that
-// holds the end header keeps that header back; blocks after the end of the
-// stream are not sent; a checkpoint record of another capture is refused; a
-// record is never written through a planted link; files of 2 GiB and more
-// play and restart.
+// holds the end header keeps that header back, a digest failure in an earlier
+// file ends the input there; blocks after the end of the stream are not
+// sent; a checkpoint record of another capture is refused; a record is never
+// written through a planted link. Sizes: chunk tables of more than one
+// header; files of 4 GiB and more play and restart.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <vector>
 
+#include "brix_comp_encr.h"
 #include "e2e_support.h"
 #include "kit/temp_dir.h"
 #include "rehearsal/block_builders.h"
@@ -26,13 +28,6 @@ using e2e::Playback;
 using e2e::same_blocks;
 
 const char kPassword[] = "integrity password";
-
-kit::Stream sample_stream(uint64_t blocks, uint64_t seed = 7) {
-  kit::StreamShape shape;
-  shape.seed = seed;
-  shape.total_blocks = blocks;
-  return kit::generate_stream(shape);
-}
 
 std::string writer_input(kit::DumpFormat format) {
   return kit::has_encryption(format) ? std::string(kPassword) + "\n" : std::string();
@@ -53,7 +48,7 @@ void expect_stream_without(const Playback& p, const kit::Stream& stream, size_t 
 }
 
 TEST(EndOfStream, BlocksAfterTheEndHeaderAreNotSent) {
-  const kit::Stream stream = sample_stream(200);
+  const kit::Stream stream = e2e::sample_stream(200);
   kit::Stream longer = stream;
   for (uint64_t i = 0; i < 5; i++) longer.push_back(kit::data_block(900 + i));
   for (kit::DumpFormat format : {kit::DumpFormat::plain, kit::DumpFormat::compressed_encrypted}) {
@@ -69,9 +64,9 @@ TEST(EndOfStream, BlocksAfterTheEndHeaderAreNotSent) {
     // ... or a stale file of an earlier capture behind the set.
     const std::string stale = dir.file("stale");
     ASSERT_TRUE(kit::write_container_set(stale, stream, {120}, format, options).ok());
-    ASSERT_TRUE(
-        kit::write_container_set(dir.file("earlier"), sample_stream(50, 9), {}, format, options)
-            .ok());
+    ASSERT_TRUE(kit::write_container_set(dir.file("earlier"), e2e::sample_stream(50, 9), {}, format,
+                                         options)
+                    .ok());
     ASSERT_EQ(rename(dir.file("earlier.0").c_str(), (stale + ".2").c_str()), 0);
     expect_stream_without(e2e::play({stale}, {}, writer_input(format)), stream, stream.size(),
                           stale + ".2");
@@ -83,7 +78,7 @@ TEST(EndOfStream, BlocksAfterTheEndHeaderAreNotSent) {
 // (encrypted). On a failure only that failure is told, the end header is
 // kept back and the checkpoints stay.
 TEST(EndOfStream, DamageInTheEndHeadersFileKeepsTheEndHeaderBack) {
-  const kit::Stream stream = sample_stream(200);
+  const kit::Stream stream = e2e::sample_stream(200);
   struct Case {
     kit::DumpFormat format;
     size_t at;  // the byte damaged in the last file: data_size of a header, or a stored byte
@@ -127,6 +122,47 @@ TEST(EndOfStream, DamageInTheEndHeadersFileKeepsTheEndHeaderBack) {
   }
 }
 
+// A digest that fails in an earlier file ends the input there.
+TEST(EndOfStream, DigestMismatchInAnEarlierFileEndsTheInputThere) {
+  kit::TempDir dir;
+  const kit::Stream stream = e2e::sample_stream(300);
+  kit::ContainerOptions options;
+  options.password = kPassword;
+  const kit::DumpFormat format = kit::DumpFormat::compressed_encrypted;
+  kit::DumpSetResult r = kit::write_container_set(dir.file("vol"), stream, {150}, format, options);
+  ASSERT_TRUE(r.ok()) << r.error;
+  const kit::DumpFileInfo& first = r.file_info[0];
+  std::string bytes, error;
+  ASSERT_TRUE(kit::read_file(first.path, bytes, error)) << error;
+  bytes[first.data_start - ENCR_HEADER_SIZE + offsetof(encr_header_type, digest_value)] ^= 1;
+  std::ofstream(first.path, std::ios::binary) << bytes;
+  kit::DestinationOptions d;
+  d.structure.require_end = false;
+  Playback p = e2e::play({dir.file("vol")}, d, writer_input(format));
+  EXPECT_EQ(p.status.code, 255);
+  EXPECT_NE(p.err.find("The data digest code does not match the expected value\n"),
+            std::string::npos);
+  EXPECT_NE(p.out.find("Transfer completed without end stream header."), std::string::npos);
+  EXPECT_TRUE(same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, 1, 149)));
+}
+
+// A chunk table of more than 2048 chunks goes on in a second chunk header.
+TEST(Containers, TableOfMoreThan2048ChunksCrossesIntoItsSecondHeader) {
+  kit::TempDir dir;
+  const kit::Stream stream = e2e::sample_stream(2100);
+  kit::ContainerOptions options;
+  options.password = kPassword;
+  options.max_chunk_blocks = 1;
+  const kit::DumpFormat format = kit::DumpFormat::compressed_encrypted;
+  kit::DumpSetResult r = kit::write_container_set(dir.file("vol"), stream, {}, format, options);
+  ASSERT_TRUE(r.ok()) << r.error;
+  ASSERT_EQ(r.file_info[0].chunk_headers, 2);
+  Playback p = e2e::play({dir.file("vol")}, {}, writer_input(format));
+  EXPECT_EQ(p.status.code, 0) << p.err;
+  EXPECT_TRUE(p.dest.complete) << p.dest.error << p.dest.structure_error;
+  EXPECT_TRUE(same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, 1, stream.size() - 1)));
+}
+
 // A record made for another capture under the same prefix is refused.
 TEST(Checkpoints, RecordOfAnotherCaptureIsRefused) {
   kit::TempDir dir;
@@ -154,7 +190,7 @@ TEST(Checkpoints, RecordOfAnotherCaptureIsRefused) {
 TEST(Checkpoints, PlantedLinkIsReplacedNotFollowed) {
   kit::TempDir dir;
   const std::string prefix = dir.file("vol");
-  const kit::Stream stream = sample_stream(300);
+  const kit::Stream stream = e2e::sample_stream(300);
   ASSERT_TRUE(kit::write_plain_set(prefix, stream, {}).ok());
   const std::string victim = dir.file("victim");
   std::ofstream(victim) << "precious";

@@ -25,9 +25,7 @@ class Pause : public testing::Test {
   // A three-file set whose middle file is held back: the test supplies it
   // while the writer waits at the prompt.
   void SetUp() override {
-    kit::StreamShape shape;
-    shape.total_blocks = 300;
-    stream = kit::generate_stream(shape);
+    stream = e2e::sample_stream(300);
     ASSERT_TRUE(kit::write_plain_set(prefix, stream, {100, 100}).ok());
     ASSERT_EQ(rename(kit::dump_file_name(prefix, 1).c_str(), held_back().c_str()), 0);
     kit::ProcessOptions options = e2e::writer_options({"-P", prefix});
@@ -99,6 +97,8 @@ TEST_F(Pause, AbortFailsTheTransfer) {
   ASSERT_TRUE(prompted(missing_prompt(1)));
   writer.write_stdin("a\n");
   EXPECT_EQ(end().code, 255);
+  // Not the end of the input, as (F)inish would make it.
+  EXPECT_EQ(writer.output(kit::Output::out).find("without end stream header"), std::string::npos);
 }
 
 // An input at its end continues at the prompts before further files, as

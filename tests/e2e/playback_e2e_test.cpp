@@ -21,14 +21,6 @@ using e2e::Playback;
 
 const char kHint[] = "Use archivist start command on secondary to create a relationship\n";
 
-kit::Stream sample_stream(uint64_t blocks, bool end_header = true) {
-  kit::StreamShape shape;
-  shape.seed = 7;
-  shape.total_blocks = blocks;
-  shape.end_header = end_header;
-  return kit::generate_stream(shape);
-}
-
 // The first data block at or after block `from`.
 size_t data_block_from(const kit::Stream& s, size_t from) {
   while (kit::is_header(s[from])) from++;
@@ -53,7 +45,7 @@ class Playback_ : public testing::Test {
 
 // Data blocks are sent unchecked, even one that starts with the header magic.
 TEST_F(Playback_, EveryBlockArrivesAsStoredAcrossFilesAndPrefixes) {
-  kit::Stream stream = sample_stream(700);
+  kit::Stream stream = e2e::sample_stream(700);
   kit::put_magic(stream[data_block_from(stream, kit::find_header(stream, LR_HDR_MID_STREAM))]);
   std::string second = dir.file("more");
   ASSERT_TRUE(kit::write_dump_set(
@@ -92,7 +84,7 @@ TEST_F(Playback_, WithoutHbakAWarningPrecedesTheStartAndReplicatorIsNamed) {
 // What the destination says or does, from its version word to its
 // acknowledgement, and what the writer answers.
 TEST_F(Playback_, DestinationOutcomes) {
-  kit::Stream stream = sample_stream(300);
+  kit::Stream stream = e2e::sample_stream(300);
   store(stream, {});
   struct Case {
     const char* what;
@@ -213,7 +205,10 @@ TEST_F(Playback_, DestinationOutcomes) {
 }
 
 TEST_F(Playback_, StreamWithoutEndHeaderIsAbortedWithoutWaitingForTheAcknowledgement) {
-  kit::Stream stream = sample_stream(120, false);
+  kit::StreamShape shape;
+  shape.total_blocks = 120;
+  shape.end_header = false;
+  const kit::Stream stream = kit::generate_stream(shape);
   store(stream, {60});
   kit::DestinationOptions d;
   d.structure.require_end = false;
@@ -229,7 +224,7 @@ TEST_F(Playback_, StreamWithoutEndHeaderIsAbortedWithoutWaitingForTheAcknowledge
 }
 
 TEST_F(Playback_, PlainModeStopsWhereAHeaderIsMissing) {
-  kit::Stream stream = sample_stream(200);
+  kit::Stream stream = e2e::sample_stream(200);
   long victim = kit::find_header(stream, LR_HDR_FILE, 5, kit::Form::full);
   ASSERT_GT(victim, 0);
   kit::break_magic(stream[victim]);
@@ -247,7 +242,7 @@ TEST_F(Playback_, PlainModeStopsWhereAHeaderIsMissing) {
 // their data blocks; a tree-phase data block that starts with the header
 // magic is still data.
 TEST_F(Playback_, InflatingModeSendsGeneratedBlocksForTheFilePhase) {
-  kit::Stream full = sample_stream(400);
+  kit::Stream full = e2e::sample_stream(400);
   kit::put_magic(full[data_block_from(full, 1)]);  // a directory block
   store(kit::strip_file_phase_data(full), {50});
   Playback p = play({"-i", prefix}, kit::DestinationOptions());
@@ -258,7 +253,7 @@ TEST_F(Playback_, InflatingModeSendsGeneratedBlocksForTheFilePhase) {
 }
 
 TEST_F(Playback_, InflatingModeStopsAtAWrongInputWithItsMessage) {
-  const kit::Stream input = kit::strip_file_phase_data(sample_stream(300));
+  const kit::Stream input = kit::strip_file_phase_data(e2e::sample_stream(300));
   const long third_file = kit::find_header(input, LR_HDR_FILE, 3, kit::Form::stripped);
   const long tree_header = kit::find_header(input, LR_HDR_DELETED_FILE, 0, kit::Form::stripped);
   ASSERT_GT(third_file, kit::find_header(input, LR_HDR_MID_STREAM, 0, kit::Form::stripped));

@@ -166,12 +166,6 @@ TEST_P(DumpFault, FailedSeekToTheCheckpointSendsNoBlockAfterTheReply) {
   fault::expect_restart_continues(prefix, stream, files, points.back(), answer);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sets, DumpFault,
-                         testing::Values(kit::DumpFormat::plain,
-                                         kit::DumpFormat::compressed_encrypted),
-                         [](const testing::TestParamInfo<kit::DumpFormat>& info) {
-                           return info.param == kit::DumpFormat::plain ? "Plain"
-                                                                       : "CompressedEncrypted";
-                         });
+INSTANTIATE_PLAIN_AND_CONTAINER_SETS(DumpFault);
 
 }  // namespace

@@ -24,8 +24,8 @@
  *                        EPIPE; a read still gets what had arrived, else 0)
  *              vanish    open: remove the file, then open it (ENOENT)
  *              kill[:K]  write: write at most K bytes (all without K),
- *                        then SIGKILL this process; any other call: make
- *                        the call, then SIGKILL
+ *                        then SIGKILL this process; open: open, then
+ *                        SIGKILL
  *   BRIX_FAULT_PROGRAM=NAME   arm only in a process whose program name (the
  *                             last part of argv[0]) is NAME, so that a
  *                             launcher in front of it (a checker) is spared
@@ -109,7 +109,6 @@ static const struct errno_name errno_names[] = {
     {"EMFILE", EMFILE},
     {"ENFILE", ENFILE},
     {"ENOBUFS", ENOBUFS},
-    {"EROFS", EROFS},
     {"ESPIPE", ESPIPE},
 };
 
@@ -217,7 +216,7 @@ static int parse_action(const char* text, size_t len, struct rule* r) {
   }
   if (strcmp(word, "kill") == 0) {
     r->action = ACT_KILL;
-    return argument == NULL || r->call == CALL_WRITE;
+    return r->call == CALL_WRITE || (argument == NULL && r->call == CALL_OPEN);
   }
   return 0;
 }
@@ -404,7 +403,6 @@ int socket(int domain, int type, int protocol) {
       has_rule_for(CALL_SOCKET) ? firing_rule_for_family(CALL_SOCKET, domain) : NULL;
   if (r != NULL && error_of(r)) return fail_with(r->error);
   int fd = real_socket(domain, type, protocol);
-  if (r != NULL && r->action == ACT_KILL) kill_self();
   return fd;
 }
 
@@ -415,7 +413,6 @@ int bind(int fd, const struct sockaddr* address, socklen_t length) {
                              : NULL;
   if (r != NULL && error_of(r)) return fail_with(r->error);
   int result = real_bind(fd, address, length);
-  if (r != NULL && r->action == ACT_KILL) kill_self();
   return result;
 }
 
@@ -425,7 +422,6 @@ int listen(int fd, int backlog) {
       has_rule_for(CALL_LISTEN) ? firing_rule_for_family(CALL_LISTEN, socket_family(fd)) : NULL;
   if (r != NULL && error_of(r)) return fail_with(r->error);
   int result = real_listen(fd, backlog);
-  if (r != NULL && r->action == ACT_KILL) kill_self();
   return result;
 }
 
@@ -435,7 +431,6 @@ int accept(int fd, struct sockaddr* address, socklen_t* length) {
       has_rule_for(CALL_ACCEPT) ? firing_rule_for_family(CALL_ACCEPT, socket_family(fd)) : NULL;
   if (r != NULL && error_of(r)) return fail_with(r->error);
   int result = real_accept(fd, address, length);
-  if (r != NULL && r->action == ACT_KILL) kill_self();
   return result;
 }
 
@@ -445,7 +440,6 @@ int select(int count, fd_set* readable, fd_set* writable, fd_set* exceptional,
   const struct rule* r = has_rule_for(CALL_SELECT) ? firing_rule_for_path(CALL_SELECT, "") : NULL;
   if (r != NULL && error_of(r)) return fail_with(r->error);
   int result = real_select(count, readable, writable, exceptional, timeout);
-  if (r != NULL && r->action == ACT_KILL) kill_self();
   return result;
 }
 
@@ -463,11 +457,8 @@ ssize_t read(int fd, void* buf, size_t count) {
     case ACT_HANGUP:
       shutdown(fd, SHUT_RDWR);
       return real_read(fd, buf, count);
-    default: {
-      ssize_t n = real_read(fd, buf, count);
-      if (r->action == ACT_KILL) kill_self();
-      return n;
-    }
+    default:
+      return real_read(fd, buf, count);
   }
 }
 
@@ -519,7 +510,6 @@ off_t lseek(int fd, off_t offset, int whence) {
   const struct rule* r = has_rule_for(CALL_LSEEK) ? firing_rule_for_fd(CALL_LSEEK, fd) : NULL;
   if (r != NULL && error_of(r)) return (off_t)fail_with(r->error);
   off_t result = real_lseek(fd, offset, whence);
-  if (r != NULL && r->action == ACT_KILL) kill_self();
   return result;
 }
 
@@ -528,6 +518,5 @@ int remove(const char* path) {
   const struct rule* r = has_rule_for(CALL_REMOVE) ? firing_rule_for_path(CALL_REMOVE, path) : NULL;
   if (r != NULL && error_of(r)) return fail_with(r->error);
   int result = real_remove(path);
-  if (r != NULL && r->action == ACT_KILL) kill_self();
   return result;
 }
