@@ -25,15 +25,4 @@ TEST(Pbkdf2, ReproducesHashlibVectors) {
   }
 }
 
-TEST(Pbkdf2, ShorterOutputIsAPrefixOfLonger) {
-  const bytes password = from_text("pw", 2), salt = from_text("NaCl", 4);
-  const bytes longest = derive(password, salt, 3, 200);
-  for (unsigned len = 1; len < longest.size(); ++len)
-    ASSERT_EQ(bytes(longest.begin(), longest.begin() + len), derive(password, salt, 3, len)) << len;
-}
-
-TEST(Pbkdf2, ZeroIterationsGiveZeroBytes) {
-  EXPECT_EQ(bytes(130, 0), derive(from_text("password", 8), from_text("salt", 4), 0, 130));
-}
-
 }  // namespace

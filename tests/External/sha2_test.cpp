@@ -115,25 +115,4 @@ TEST_P(Sha512, IncrementalEqualsOneShotAtEverySplitPoint) {
   }
 }
 
-// The stored context keeps a completed block in wbuf as big-endian words,
-// whether the block was gathered there or hashed straight from the input;
-// the bytes of the next, incomplete block then overwrite its start.
-TEST_P(Sha512, CompletedBlockStaysInTheContextAsBigEndianWords) {
-  std::mt19937 rng(180);
-  const bytes message = random_bytes(rng, 2 * SHA512_BLOCK_SIZE + 3);
-  unsigned char expected[SHA512_BLOCK_SIZE];
-  for (unsigned i = 0; i < 16; ++i) {
-    uint64_t word = 0;
-    for (unsigned b = 0; b < 8; ++b) word = word << 8 | message[SHA512_BLOCK_SIZE + 8 * i + b];
-    memcpy(expected + 8 * i, &word, 8);
-  }
-  memcpy(expected, message.data() + 2 * SHA512_BLOCK_SIZE, 3);
-  for (const auto& pieces : std::vector<std::vector<size_t>>{{message.size()}, {200, 59}}) {
-    sha512_ctx ctx;
-    hash_pieces(&ctx, message, pieces);
-    EXPECT_EQ(0, memcmp(expected, ctx.wbuf, sizeof expected)) << pieces.size() << " pieces";
-    EXPECT_EQ(message.size(), ctx.count[0]);
-  }
-}
-
 }  // namespace

@@ -77,24 +77,6 @@ TEST(GetPassword, LineRules) {
   }
 }
 
-TEST(GetPassword, RestOfAnOverlongLineIsNotLeftForTheNextRead) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  std::string typed = std::string(70, 'a') + "\nnext\n";
-  ASSERT_EQ(write(fds[1], typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
-  close(fds[1]);
-  StdinFrom input(fds[0]);
-  close(fds[0]);
-  testing::internal::CaptureStderr();
-  char* first = getpassword(nullptr);
-  char* second = getpassword(nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Truncating the password to 64 characters\n");
-  EXPECT_EQ(std::string(first), std::string(64, 'a'));
-  EXPECT_STREQ(second, "next");
-  free(first);
-  free(second);
-}
-
 TEST(GetPassword, TerminalDoesNotEchoThePasswordAndGetsItsSettingsBack) {
   int master = -1, slave = -1;
   ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);

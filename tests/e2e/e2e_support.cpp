@@ -6,6 +6,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "rehearsal/stream_gen.h"
+
 namespace e2e {
 
 kit::ProcessOptions writer_options(const std::vector<std::string>& args,
@@ -89,6 +91,13 @@ Playback run_alone_with(const kit::ProcessOptions& options) {
   return p;
 }
 
+kit::Stream sample_stream(uint64_t blocks, uint64_t seed) {
+  kit::StreamShape shape;
+  shape.seed = seed;
+  shape.total_blocks = blocks;
+  return kit::generate_stream(shape);
+}
+
 std::string bytes_of(const kit::Stream& blocks) { return bytes_of(blocks, 0, blocks.size()); }
 
 std::string bytes_of(const kit::Stream& blocks, size_t first, size_t count) {
@@ -118,14 +127,19 @@ std::string expected_reply(const kit::Block& start, uint64_t blks_done) {
 
 size_t opening_header(const kit::Stream& stream, uint32_t point) {
   size_t h = 0;
-  while (h < stream.size() && !(kit::is_header(stream[h]) && kit::sync_num(stream[h]) == point)) h++;
+  while (h < stream.size() && !(kit::is_header(stream[h]) && kit::sync_num(stream[h]) == point))
+    h++;
   return h;
 }
 
 ResumePlace restart_place(const kit::Stream& stream, uint32_t point, bool container) {
-  ResumePlace place;
   const size_t h = opening_header(stream, point);
-  if (h == stream.size()) return place;
+  if (h == stream.size()) return ResumePlace();
+  return restart_place_at(h, point, container);
+}
+
+ResumePlace restart_place_at(size_t h, uint32_t point, bool container) {
+  ResumePlace place;
   place.found = true;
   // The first file-phase point counts its own header as sent.
   place.blks_done = h - 1 + (point == LRD_RESTART_FILE_PHASE_BASE ? 1 : 0);

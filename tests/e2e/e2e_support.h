@@ -44,6 +44,9 @@ Playback play_child(const std::vector<std::string>& args, kit::DestinationOption
 Playback run_alone(const std::vector<std::string>& args, const std::string& stdin_bytes = "");
 Playback run_alone_with(const kit::ProcessOptions& writer);
 
+// A generated stream of exactly `blocks` blocks.
+kit::Stream sample_stream(uint64_t blocks, uint64_t seed = 7);
+
 // The bytes of a stream, for byte-for-byte comparisons.
 std::string bytes_of(const kit::Stream& blocks);
 std::string bytes_of(const kit::Stream& blocks, size_t first, size_t count);
@@ -67,6 +70,8 @@ struct ResumePlace {
   uint64_t blks_done = 0;
 };
 ResumePlace restart_place(const kit::Stream& stream, uint32_t point, bool container);
+// The same for a point whose opening header is stream block `header`.
+ResumePlace restart_place_at(size_t header, uint32_t point, bool container);
 
 // The stdout of a complete archivist playback of one prefix.
 std::string archivist_transcript(const std::string& prefix, unsigned files,

@@ -1,8 +1,9 @@
 // Nothing wrong is delivered as a complete stream: damage in the file that
-// holds the end header keeps that header back; blocks after the end of the
-// stream are not sent; a checkpoint record of another capture is refused; a
-// record is never written through a planted link; files of 2 GiB and more
-// play and restart.
+// holds the end header keeps that header back, a digest failure in an earlier
+// file ends the input there; blocks after the end of the stream are not
+// sent; a checkpoint record of another capture is refused; a record is never
+// written through a planted link. Sizes: chunk tables of more than one
+// header; files of 4 GiB and more play and restart.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,8 +14,8 @@
 #include <fstream>
 #include <vector>
 
+#include "brix_comp_encr.h"
 #include "e2e_support.h"
-#include "kit/container_damage.h"
 #include "kit/corruption_tables.h"
 #include "kit/temp_dir.h"
 #include "rehearsal/block_builders.h"
@@ -28,13 +29,6 @@ using e2e::Playback;
 using e2e::same_blocks;
 
 const char kPassword[] = "integrity password";
-
-kit::Stream sample_stream(uint64_t blocks, uint64_t seed = 7) {
-  kit::StreamShape shape;
-  shape.seed = seed;
-  shape.total_blocks = blocks;
-  return kit::generate_stream(shape);
-}
 
 std::string writer_input(kit::DumpFormat format) {
   return kit::has_encryption(format) ? std::string(kPassword) + "\n" : std::string();
@@ -55,7 +49,7 @@ void expect_stream_without(const Playback& p, const kit::Stream& stream, size_t 
 }
 
 TEST(EndOfStream, BlocksAfterTheEndHeaderAreNotSent) {
-  const kit::Stream stream = sample_stream(200);
+  const kit::Stream stream = e2e::sample_stream(200);
   kit::Stream longer = stream;
   for (uint64_t i = 0; i < 5; i++) longer.push_back(kit::data_block(900 + i));
   for (kit::DumpFormat format : {kit::DumpFormat::plain, kit::DumpFormat::compressed_encrypted}) {
@@ -71,9 +65,9 @@ TEST(EndOfStream, BlocksAfterTheEndHeaderAreNotSent) {
     // ... or a stale file of an earlier capture behind the set.
     const std::string stale = dir.file("stale");
     ASSERT_TRUE(kit::write_container_set(stale, stream, {120}, format, options).ok());
-    ASSERT_TRUE(
-        kit::write_container_set(dir.file("earlier"), sample_stream(50, 9), {}, format, options)
-            .ok());
+    ASSERT_TRUE(kit::write_container_set(dir.file("earlier"), e2e::sample_stream(50, 9), {}, format,
+                                         options)
+                    .ok());
     ASSERT_EQ(rename(dir.file("earlier.0").c_str(), (stale + ".2").c_str()), 0);
     expect_stream_without(e2e::play({stale}, {}, writer_input(format)), stream, stream.size(),
                           stale + ".2");
@@ -85,7 +79,7 @@ TEST(EndOfStream, BlocksAfterTheEndHeaderAreNotSent) {
 // (encrypted). On a failure only that failure is told, the end header is
 // kept back and the checkpoints stay.
 TEST(EndOfStream, DamageInTheEndHeadersFileKeepsTheEndHeaderBack) {
-  const kit::Stream stream = sample_stream(200);
+  const kit::Stream stream = e2e::sample_stream(200);
   for (const kit::EndFileDamageCase& c : kit::kEndFileDamageCases) {
     const std::string message = c.message;
     SCOPED_TRACE(kit::format_name(c.format));
@@ -100,9 +94,55 @@ TEST(EndOfStream, DamageInTheEndHeadersFileKeepsTheEndHeaderBack) {
     EXPECT_EQ(p.status.code, 255);
     EXPECT_FALSE(p.dest.end_seen);
     EXPECT_EQ(p.out.find("Transfer completed without end stream header"), std::string::npos);
+    uint32_t last_sent = 0;  // the point of the last header that went out: its record stays
+    for (size_t i = 0; i + 1 < stream.size(); i++) {
+      if (kit::is_header(stream[i])) last_sent = kit::sync_num(stream[i]);
+    }
+    EXPECT_EQ(access(kit::checkpoint_file_name(prefix, last_sent).c_str(), F_OK), 0);
     ASSERT_GE(p.err.size(), message.size());
     EXPECT_EQ(p.err.substr(p.err.size() - message.size()), message) << p.err;
   }
+}
+
+// A digest that fails in an earlier file ends the input there.
+TEST(EndOfStream, DigestMismatchInAnEarlierFileEndsTheInputThere) {
+  kit::TempDir dir;
+  const kit::Stream stream = e2e::sample_stream(300);
+  kit::ContainerOptions options;
+  options.password = kPassword;
+  const kit::DumpFormat format = kit::DumpFormat::compressed_encrypted;
+  kit::DumpSetResult r = kit::write_container_set(dir.file("vol"), stream, {150}, format, options);
+  ASSERT_TRUE(r.ok()) << r.error;
+  const kit::DumpFileInfo& first = r.file_info[0];
+  std::string bytes, error;
+  ASSERT_TRUE(kit::read_file(first.path, bytes, error)) << error;
+  bytes[first.data_start - ENCR_HEADER_SIZE + offsetof(encr_header_type, digest_value)] ^= 1;
+  std::ofstream(first.path, std::ios::binary) << bytes;
+  kit::DestinationOptions d;
+  d.structure.require_end = false;
+  Playback p = e2e::play({dir.file("vol")}, d, writer_input(format));
+  EXPECT_EQ(p.status.code, 255);
+  EXPECT_NE(p.err.find("The data digest code does not match the expected value\n"),
+            std::string::npos);
+  EXPECT_NE(p.out.find("Transfer completed without end stream header."), std::string::npos);
+  EXPECT_TRUE(same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, 1, 149)));
+}
+
+// A chunk table of more than 2048 chunks goes on in a second chunk header.
+TEST(Containers, TableOfMoreThan2048ChunksCrossesIntoItsSecondHeader) {
+  kit::TempDir dir;
+  const kit::Stream stream = e2e::sample_stream(2100);
+  kit::ContainerOptions options;
+  options.password = kPassword;
+  options.max_chunk_blocks = 1;
+  const kit::DumpFormat format = kit::DumpFormat::compressed_encrypted;
+  kit::DumpSetResult r = kit::write_container_set(dir.file("vol"), stream, {}, format, options);
+  ASSERT_TRUE(r.ok()) << r.error;
+  ASSERT_EQ(r.file_info[0].chunk_headers, 2);
+  Playback p = e2e::play({dir.file("vol")}, {}, writer_input(format));
+  EXPECT_EQ(p.status.code, 0) << p.err;
+  EXPECT_TRUE(p.dest.complete) << p.dest.error << p.dest.structure_error;
+  EXPECT_TRUE(same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, 1, stream.size() - 1)));
 }
 
 // A record made for another capture under the same prefix is refused.
@@ -132,7 +172,7 @@ TEST(Checkpoints, RecordOfAnotherCaptureIsRefused) {
 TEST(Checkpoints, PlantedLinkIsReplacedNotFollowed) {
   kit::TempDir dir;
   const std::string prefix = dir.file("vol");
-  const kit::Stream stream = sample_stream(300);
+  const kit::Stream stream = e2e::sample_stream(300);
   ASSERT_TRUE(kit::write_plain_set(prefix, stream, {}).ok());
   const std::string victim = dir.file("victim");
   std::ofstream(victim) << "precious";
@@ -203,11 +243,12 @@ TEST(LargeFiles, PlainFileBeyond4GiBPlaysAndRestarts) {
     if (seen++ == 1) first_sent = b;  // the reply comes first
   };
   Playback p = e2e::play({prefix}, restart);
+  const e2e::ResumePlace resume = e2e::restart_place_at(header, restart.restart_sync_point, false);
   EXPECT_EQ(p.status.code, 0) << p.err;
-  EXPECT_EQ(kit::blks_done(p.dest.reply), header - 1);
+  EXPECT_EQ(kit::blks_done(p.dest.reply), resume.blks_done);
   EXPECT_TRUE(kit::is_header(first_sent));
   EXPECT_EQ(kit::sync_num(first_sent), kFirstPoint + kFiles - 1);
-  EXPECT_EQ(p.dest.stream_blocks, total - header);
+  EXPECT_EQ(p.dest.stream_blocks, total - resume.block);
 }
 
 }  // namespace

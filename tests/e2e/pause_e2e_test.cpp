@@ -25,9 +25,7 @@ class Pause : public testing::Test {
   // A three-file set whose middle file is held back: the test supplies it
   // while the writer waits at the prompt.
   void SetUp() override {
-    kit::StreamShape shape;
-    shape.total_blocks = 300;
-    stream = kit::generate_stream(shape);
+    stream = e2e::sample_stream(300);
     ASSERT_TRUE(kit::write_plain_set(prefix, stream, {100, 100}).ok());
     ASSERT_EQ(rename(kit::dump_file_name(prefix, 1).c_str(), held_back().c_str()), 0);
     kit::ProcessOptions options = e2e::writer_options({"-P", prefix});
@@ -82,9 +80,13 @@ TEST_F(Pause, RetryAfterTheFileIsSuppliedContinuesAndFinishEndsTheSet) {
       e2e::same_blocks(e2e::bytes_of(dest.blocks), e2e::bytes_of(stream, 1, stream.size() - 1)));
 }
 
+// An answer is read four characters at a time: "abcd" continues, the "Q"
+// behind it answers the next prompt.
 TEST_F(Pause, QuitAtThePromptEndsWithStatusZero) {
   ASSERT_TRUE(prompted(next_prompt(1)));
-  writer.write_stdin("q\n");
+  ASSERT_EQ(rename(held_back().c_str(), kit::dump_file_name(prefix, 1).c_str()), 0);
+  writer.write_stdin("abcdQ\n");
+  EXPECT_TRUE(prompted(next_prompt(2)));
   EXPECT_EQ(end().code, 0);
   EXPECT_FALSE(dest.complete);
 }
@@ -95,15 +97,21 @@ TEST_F(Pause, AbortFailsTheTransfer) {
   ASSERT_TRUE(prompted(missing_prompt(1)));
   writer.write_stdin("a\n");
   EXPECT_EQ(end().code, 255);
+  // Not the end of the input, as (F)inish would make it.
+  EXPECT_EQ(writer.output(kit::Output::out).find("without end stream header"), std::string::npos);
 }
 
-TEST_F(Pause, EndOfInputAtTheMissingFilePromptExitsWithStatusTwo) {
+// An input at its end continues at the prompts before further files, as
+// Enter would, and ends the run at the missing-file prompt.
+TEST_F(Pause, EndOfInputContinuesToTheMissingFilePromptAndExitsWithStatusTwo) {
   ASSERT_TRUE(prompted(next_prompt(1)));
-  writer.write_stdin("\n");
-  ASSERT_TRUE(prompted(missing_prompt(1)));
+  ASSERT_EQ(rename(held_back().c_str(), kit::dump_file_name(prefix, 1).c_str()), 0);
   writer.close_stdin();
   EXPECT_EQ(end().code, 2);
-  EXPECT_NE(writer.output(kit::Output::err).find("Error reading from stdin\n"), std::string::npos);
+  EXPECT_NE(
+      writer.output(kit::Output::err)
+          .find(next_prompt(2) + next_prompt(3) + missing_prompt(3) + "Error reading from stdin\n"),
+      std::string::npos);
 }
 
 }  // namespace

@@ -76,12 +76,6 @@ TEST_P(CheckpointKill, KillWhileACheckpointIsWrittenLeavesNoRecordCutShort) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sets, CheckpointKill,
-                         testing::Values(kit::DumpFormat::plain,
-                                         kit::DumpFormat::compressed_encrypted),
-                         [](const testing::TestParamInfo<kit::DumpFormat>& info) {
-                           return info.param == kit::DumpFormat::plain ? "Plain"
-                                                                       : "CompressedEncrypted";
-                         });
+INSTANTIATE_PLAIN_AND_CONTAINER_SETS(CheckpointKill);
 
 }  // namespace

@@ -59,9 +59,7 @@ class ConnectionFault : public testing::Test, protected fault::StoredSet {
 TEST_F(ConnectionFault, NegotiationFailsAtTheStepHitWithThatStepsMessage) {
   const Case cases[] = {
       {read_rule(kVersionUse, "EIO"), perror_line("Bad version read", EIO)},
-      {read_rule(kVersionUse, "ECONNRESET"), perror_line("Bad version read", ECONNRESET)},
       {read_rule(kVersionUse, "eof"), "Short version read\n"},
-      {write_rule(kVersionUse, "EPIPE"), perror_line("Bad version write", EPIPE)},
       {write_rule(kVersionUse, "hangup"), perror_line("Bad version write", EPIPE)},
       {write_rule(kVersionUse, "short:3"), "Short version write\n"},
       {read_rule(kCommandUse, "EIO"), perror_line("Bad command read", EIO)},
@@ -69,7 +67,6 @@ TEST_F(ConnectionFault, NegotiationFailsAtTheStepHitWithThatStepsMessage) {
       {write_rule(kCommandUse, "EINTR"), perror_line("Bad command write", EINTR)},
       {write_rule(kCommandUse, "short:2"), "Short command write\n"},
       {read_rule(kRequestRead, "EIO"), perror_line("brix_reader: read failed", EIO)},
-      {read_rule(kRequestRead, "EINTR"), perror_line("brix_reader: read failed", EINTR)},
       {read_rule(kRequestRead, "eof"), "brix_reader: socket broken.\n"},
       {write_rule(kReplyWrite, "ECONNRESET"), perror_line("Bad reply write", ECONNRESET)},
       {write_rule(kReplyWrite, "short:4000"), "Short reply write\n"},
@@ -115,7 +112,6 @@ TEST_F(ConnectionFault, FailedBlockWriteEndsTheTransferAndKeepsTheCheckpoints) {
       {write_rule(kFirstBlockWrite, "EPIPE"), perror_line("Bad write to destination", EPIPE)},
       {write_rule(late, "EPIPE"), perror_line("Bad write to destination", EPIPE)},
       {write_rule(late, "EINTR"), perror_line("Bad write to destination", EINTR)},
-      {write_rule(late, "ENOBUFS"), perror_line("Bad write to destination", ENOBUFS)},
       {write_rule(late, "hangup"), perror_line("Bad write to destination", EPIPE)},
       {write_rule(late, "short:4095"), "Short write to destination"},
       {write_rule(late, "short:1"), "Short write to destination"},
@@ -137,7 +133,6 @@ TEST_F(ConnectionFault, FailedAcknowledgementLeavesTheCheckpointsInPlace) {
   const Case cases[] = {
       {read_rule(kAckRead, "EIO"), perror_line("Bad ack read", EIO)},
       {read_rule(kAckRead, "eof"), "Short ack read\n"},
-      {write_rule(ack_write(), "EPIPE"), perror_line("Bad ack write", EPIPE)},
       {write_rule(ack_write(), "hangup"), perror_line("Bad ack write", EPIPE)},
       {write_rule(ack_write(), "short:2"), "Short ack write\n"},
   };

@@ -6,11 +6,11 @@
  *   BRIX_FAULT="RULE[;RULE]..."     at most 8 rules, each with its own count
  *     RULE   = CALL[:TARGET]@N[+]=ACTION
  *     CALL   = socket | bind | listen | accept | select | read | write |
- *              open | creat | lseek | remove | unlink
+ *              open | lseek | remove
  *     TARGET = which uses of the call count (empty: every use)
  *              socket, bind, listen, accept: inet6 or inet (address family)
  *              read, write, lseek: sock (any socket), or a path text
- *              open, creat, remove, unlink: a path text
+ *              open, remove: a path text
  *              A path text matches a path (for a descriptor, the file it is
  *              open on) that contains it; a final '$' anchors it at the end.
  *     N      = the Nth matching use, counting from 1; "N+": the Nth and
@@ -24,8 +24,8 @@
  *                        EPIPE; a read still gets what had arrived, else 0)
  *              vanish    open: remove the file, then open it (ENOENT)
  *              kill[:K]  write: write at most K bytes (all without K),
- *                        then SIGKILL this process; any other call: make
- *                        the call, then SIGKILL
+ *                        then SIGKILL this process; open: open, then
+ *                        SIGKILL
  *   BRIX_FAULT_PROGRAM=NAME   arm only in a process whose program name (the
  *                             last part of argv[0]) is NAME, so that a
  *                             launcher in front of it (a checker) is spared
@@ -62,15 +62,12 @@ enum call_id {
   CALL_READ,
   CALL_WRITE,
   CALL_OPEN,
-  CALL_CREAT,
   CALL_LSEEK,
   CALL_REMOVE,
-  CALL_UNLINK,
   CALL_COUNT
 };
-static const char* const call_names[CALL_COUNT] = {"socket", "bind",  "listen", "accept",
-                                                   "select", "read",  "write",  "open",
-                                                   "creat",  "lseek", "remove", "unlink"};
+static const char* const call_names[CALL_COUNT] = {"socket", "bind",  "listen", "accept", "select",
+                                                   "read",   "write", "open",   "lseek",  "remove"};
 
 enum action_kind { ACT_ERRNO, ACT_SHORT, ACT_EOF, ACT_HANGUP, ACT_VANISH, ACT_KILL };
 
@@ -102,28 +99,17 @@ static const struct errno_name errno_names[] = {
     {"EIO", EIO},
     {"ENOSPC", ENOSPC},
     {"EACCES", EACCES},
-    {"EPERM", EPERM},
     {"EBUSY", EBUSY},
     {"EINTR", EINTR},
-    {"EAGAIN", EAGAIN},
     {"EAFNOSUPPORT", EAFNOSUPPORT},
     {"EADDRINUSE", EADDRINUSE},
-    {"EADDRNOTAVAIL", EADDRNOTAVAIL},
     {"ECONNRESET", ECONNRESET},
     {"ECONNABORTED", ECONNABORTED},
     {"EPIPE", EPIPE},
-    {"ENOENT", ENOENT},
     {"EMFILE", EMFILE},
     {"ENFILE", ENFILE},
     {"ENOBUFS", ENOBUFS},
-    {"ENOMEM", ENOMEM},
-    {"EBADF", EBADF},
-    {"EINVAL", EINVAL},
-    {"EROFS", EROFS},
-    {"EDQUOT", EDQUOT},
-    {"EFBIG", EFBIG},
     {"ESPIPE", ESPIPE},
-    {"ETIMEDOUT", ETIMEDOUT},
 };
 
 /* The real functions, found behind this library. */
@@ -135,10 +121,8 @@ static int (*real_select)(int, fd_set*, fd_set*, fd_set*, struct timeval*);
 static ssize_t (*real_read)(int, void*, size_t);
 static ssize_t (*real_write)(int, const void*, size_t);
 static int (*real_open)(const char*, int, ...);
-static int (*real_creat)(const char*, mode_t);
 static off_t (*real_lseek)(int, off_t, int);
 static int (*real_remove)(const char*);
-static int (*real_unlink)(const char*);
 
 static void resolve_real_functions(void) {
   real_socket = (int (*)(int, int, int))dlsym(RTLD_NEXT, "socket");
@@ -150,12 +134,10 @@ static void resolve_real_functions(void) {
   real_read = (ssize_t(*)(int, void*, size_t))dlsym(RTLD_NEXT, "read");
   real_write = (ssize_t(*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
   real_open = (int (*)(const char*, int, ...))dlsym(RTLD_NEXT, "open");
-  real_creat = (int (*)(const char*, mode_t))dlsym(RTLD_NEXT, "creat");
   real_lseek = (off_t(*)(int, off_t, int))dlsym(RTLD_NEXT, "lseek");
   real_remove = (int (*)(const char*))dlsym(RTLD_NEXT, "remove");
-  real_unlink = (int (*)(const char*))dlsym(RTLD_NEXT, "unlink");
   if (!real_socket || !real_bind || !real_listen || !real_accept || !real_select || !real_read ||
-      !real_write || !real_open || !real_creat || !real_lseek || !real_remove || !real_unlink) {
+      !real_write || !real_open || !real_lseek || !real_remove) {
     abort();
   }
 }
@@ -234,7 +216,7 @@ static int parse_action(const char* text, size_t len, struct rule* r) {
   }
   if (strcmp(word, "kill") == 0) {
     r->action = ACT_KILL;
-    return argument == NULL || r->call == CALL_WRITE;
+    return r->call == CALL_WRITE || (argument == NULL && r->call == CALL_OPEN);
   }
   return 0;
 }
@@ -421,7 +403,6 @@ int socket(int domain, int type, int protocol) {
       has_rule_for(CALL_SOCKET) ? firing_rule_for_family(CALL_SOCKET, domain) : NULL;
   if (r != NULL && error_of(r)) return fail_with(r->error);
   int fd = real_socket(domain, type, protocol);
-  if (r != NULL && r->action == ACT_KILL) kill_self();
   return fd;
 }
 
@@ -432,7 +413,6 @@ int bind(int fd, const struct sockaddr* address, socklen_t length) {
                              : NULL;
   if (r != NULL && error_of(r)) return fail_with(r->error);
   int result = real_bind(fd, address, length);
-  if (r != NULL && r->action == ACT_KILL) kill_self();
   return result;
 }
 
@@ -442,7 +422,6 @@ int listen(int fd, int backlog) {
       has_rule_for(CALL_LISTEN) ? firing_rule_for_family(CALL_LISTEN, socket_family(fd)) : NULL;
   if (r != NULL && error_of(r)) return fail_with(r->error);
   int result = real_listen(fd, backlog);
-  if (r != NULL && r->action == ACT_KILL) kill_self();
   return result;
 }
 
@@ -452,7 +431,6 @@ int accept(int fd, struct sockaddr* address, socklen_t* length) {
       has_rule_for(CALL_ACCEPT) ? firing_rule_for_family(CALL_ACCEPT, socket_family(fd)) : NULL;
   if (r != NULL && error_of(r)) return fail_with(r->error);
   int result = real_accept(fd, address, length);
-  if (r != NULL && r->action == ACT_KILL) kill_self();
   return result;
 }
 
@@ -462,7 +440,6 @@ int select(int count, fd_set* readable, fd_set* writable, fd_set* exceptional,
   const struct rule* r = has_rule_for(CALL_SELECT) ? firing_rule_for_path(CALL_SELECT, "") : NULL;
   if (r != NULL && error_of(r)) return fail_with(r->error);
   int result = real_select(count, readable, writable, exceptional, timeout);
-  if (r != NULL && r->action == ACT_KILL) kill_self();
   return result;
 }
 
@@ -480,11 +457,8 @@ ssize_t read(int fd, void* buf, size_t count) {
     case ACT_HANGUP:
       shutdown(fd, SHUT_RDWR);
       return real_read(fd, buf, count);
-    default: {
-      ssize_t n = real_read(fd, buf, count);
-      if (r->action == ACT_KILL) kill_self();
-      return n;
-    }
+    default:
+      return real_read(fd, buf, count);
   }
 }
 
@@ -525,17 +499,8 @@ int open(const char* path, int flags, ...) {
   }
   const struct rule* r = has_rule_for(CALL_OPEN) ? firing_rule_for_path(CALL_OPEN, path) : NULL;
   if (r != NULL && error_of(r)) return fail_with(r->error);
-  if (r != NULL && r->action == ACT_VANISH) real_unlink(path);
+  if (r != NULL && r->action == ACT_VANISH) unlink(path);
   int fd = real_open(path, flags, mode);
-  if (r != NULL && r->action == ACT_KILL) kill_self();
-  return fd;
-}
-
-int creat(const char* path, mode_t mode) {
-  ENSURE_REAL(real_creat);
-  const struct rule* r = has_rule_for(CALL_CREAT) ? firing_rule_for_path(CALL_CREAT, path) : NULL;
-  if (r != NULL && error_of(r)) return fail_with(r->error);
-  int fd = real_creat(path, mode);
   if (r != NULL && r->action == ACT_KILL) kill_self();
   return fd;
 }
@@ -545,7 +510,6 @@ off_t lseek(int fd, off_t offset, int whence) {
   const struct rule* r = has_rule_for(CALL_LSEEK) ? firing_rule_for_fd(CALL_LSEEK, fd) : NULL;
   if (r != NULL && error_of(r)) return (off_t)fail_with(r->error);
   off_t result = real_lseek(fd, offset, whence);
-  if (r != NULL && r->action == ACT_KILL) kill_self();
   return result;
 }
 
@@ -554,15 +518,5 @@ int remove(const char* path) {
   const struct rule* r = has_rule_for(CALL_REMOVE) ? firing_rule_for_path(CALL_REMOVE, path) : NULL;
   if (r != NULL && error_of(r)) return fail_with(r->error);
   int result = real_remove(path);
-  if (r != NULL && r->action == ACT_KILL) kill_self();
-  return result;
-}
-
-int unlink(const char* path) {
-  ENSURE_REAL(real_unlink);
-  const struct rule* r = has_rule_for(CALL_UNLINK) ? firing_rule_for_path(CALL_UNLINK, path) : NULL;
-  if (r != NULL && error_of(r)) return fail_with(r->error);
-  int result = real_unlink(path);
-  if (r != NULL && r->action == ACT_KILL) kill_self();
   return result;
 }

@@ -72,7 +72,6 @@ class FaultyRun {
 // The points below `below` that have a writer checkpoint file, lowest first.
 std::vector<uint32_t> checkpointed_points(const std::string& prefix, uint32_t below = 4096);
 
-
 // Restarts a transfer from `point` (no fault): the reply counts the blocks
 // sent before the point's header, and the stream continues to its end byte
 // for byte from the block a restart sends next. `files` as written (plain or
@@ -82,5 +81,14 @@ void expect_restart_continues(const std::string& prefix, const kit::Stream& stre
                               const std::string& stdin_bytes = "");
 
 }  // namespace fault
+
+// Runs each test of a suite parameterised by kit::DumpFormat on a plain set
+// and on a compressed and encrypted one.
+#define INSTANTIATE_PLAIN_AND_CONTAINER_SETS(suite)                                                \
+  INSTANTIATE_TEST_SUITE_P(                                                                        \
+      Sets, suite, testing::Values(kit::DumpFormat::plain, kit::DumpFormat::compressed_encrypted), \
+      [](const testing::TestParamInfo<kit::DumpFormat>& info) {                                    \
+        return info.param == kit::DumpFormat::plain ? "Plain" : "CompressedEncrypted";             \
+      })
 
 #endif  // TESTS_FAULT_FAULT_SUPPORT_H

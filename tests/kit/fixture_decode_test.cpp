@@ -60,27 +60,5 @@ TEST(FixtureDecode, EachFixtureSetDecodesToItsStoredStreamWithTheListedChunks) {
   }
 }
 
-TEST(FixtureDecode, PasswordsCountOnlyUpToTheirModesLimit) {
-  const struct {
-    const char* prefix;
-    const char* password;
-    DecodeError expect;
-  } cases[] = {
-      {"ce_mode1", "thirty-two bytes count in mode 1", DecodeError::none},
-      {"ce_mode1", "thirty-two bytes count in mode 1 -- any other tail", DecodeError::none},
-      {"ce_mode1", "thirty-two bytes count in mode", DecodeError::wrong_password},
-      {"ce_mode3", "mode three keeps all 52 bytes of this long password",
-       DecodeError::wrong_password},
-      {"ce_mode2", "mode2-fixture-pass", DecodeError::wrong_password},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.prefix) + " / " + c.password);
-    std::string bytes, error;
-    ASSERT_TRUE(read_file(dump_file_name(kDir + "/" + c.prefix, 0), bytes, error)) << error;
-    EXPECT_EQ(decode_error_name(decode_dump_file(bytes, c.password).error),
-              std::string(decode_error_name(c.expect)));
-  }
-}
-
 }  // namespace
 }  // namespace kit
