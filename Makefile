@@ -26,7 +26,7 @@ RELEASE   := -DCMAKE_BUILD_TYPE=Release
 TESTS_ON  := -DBRIX_BUILD_TESTS=ON
 
 .PHONY: all build build-tests check check-sanitize check-valgrind check-clang check-tsan check-restarts check-mutants \
-        fuzz fuzz-ci fuzz-build fuzz-seeds demo bench install clean
+        fuzz fuzz-ci fuzz-build demo bench install clean
 
 all: build
 
@@ -106,10 +106,6 @@ fuzz: fuzz-build
 
 fuzz-ci: fuzz-build
 	$(ISOLATED) tools/run_fuzzers.sh --ci $(FUZZ_DIR) $(FUZZ_CI_SECONDS)
-
-# Rewrites the generated seeds of every fuzz target's corpus.
-fuzz-seeds: build-tests
-	$(BUILD_DIR)/fuzz/fuzz_make_seeds fuzz
 
 demo: build
 	$(ISOLATED) tools/demo.sh $(BUILD_DIR)

@@ -2,8 +2,7 @@
 // against: a plain set and a compressed and encrypted one, each of two
 // prefixes and several files, made with the rehearsal engine in a directory of the
 // scratch directory once per process, and the checkpoint files that a fresh
-// archivist transfer of each leaves behind. The seed generator uses the same
-// sets, so that its seeds name places that exist.
+// archivist transfer of each leaves behind.
 #ifndef FUZZ_FIXED_SETS_H
 #define FUZZ_FIXED_SETS_H
 

@@ -1,6 +1,5 @@
 // The first input byte of the stream and negotiation targets: how the writer
-// was started for that input. Shared with the seed generator, which encodes
-// the seeds' choices with the same functions.
+// was started for that input.
 #ifndef FUZZ_TARGET_OPTIONS_H
 #define FUZZ_TARGET_OPTIONS_H
 
@@ -26,10 +25,6 @@ inline rpl_Command command_from_bits(uint8_t byte) {
   }
 }
 
-inline uint8_t command_bits(rpl_Command cmd) {
-  return cmd == RPLCMD_RCQTREE ? 1 : cmd == RPLCMD_ACRESTORE ? 2 : 0;
-}
-
 // The stream target: the transfer, -O and -i.
 struct StreamOptions {
   rpl_Command cmd = RPLCMD_ACQTREE;
@@ -43,11 +38,6 @@ inline StreamOptions decode_stream_options(uint8_t byte) {
   o.hbak = (byte & OPT_NO_HBAK) == 0;
   o.inflate = (byte & OPT_INFLATE) != 0;
   return o;
-}
-
-inline uint8_t encode_stream_options(const StreamOptions& o) {
-  return static_cast<uint8_t>(command_bits(o.cmd) | (o.hbak ? 0 : OPT_NO_HBAK) |
-                              (o.inflate ? OPT_INFLATE : 0));
 }
 
 // The negotiation target: the same, and which fixed set, and the child mode
@@ -65,12 +55,6 @@ inline NegotiationOptions decode_negotiation_options(uint8_t byte) {
   o.set = (byte & OPT_SEALED_SET) != 0 ? FixedSet::sealed : FixedSet::plain;
   o.child_mode = (byte & OPT_CHILD_MODE) != 0;
   return o;
-}
-
-inline uint8_t encode_negotiation_options(const NegotiationOptions& o) {
-  return static_cast<uint8_t>(encode_stream_options(o) |
-                              (o.set == FixedSet::sealed ? OPT_SEALED_SET : 0) |
-                              (o.child_mode ? OPT_CHILD_MODE : 0));
 }
 
 // Puts the options into a session made by init_session.

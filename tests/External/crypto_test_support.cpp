@@ -54,6 +54,18 @@ bytes reference_hmac_sha512(const bytes& key, const bytes& message) {
   return mac;
 }
 
+bytes reference_pbkdf2_sha512(const bytes& password, const bytes& salt, unsigned iterations,
+                              size_t length) {
+  static const char no_password = 0;
+  bytes key(length);
+  EXPECT_EQ(1,
+            PKCS5_PBKDF2_HMAC(
+                password.empty() ? &no_password : reinterpret_cast<const char*>(password.data()),
+                static_cast<int>(password.size()), salt.data(), static_cast<int>(salt.size()),
+                static_cast<int>(iterations), EVP_sha512(), static_cast<int>(length), key.data()));
+  return key;
+}
+
 bytes reference_aes_ecb(const bytes& key, const bytes& blocks) {
   const EVP_CIPHER* cipher = key.size() == 16   ? EVP_aes_128_ecb()
                              : key.size() == 24 ? EVP_aes_192_ecb()

@@ -21,6 +21,8 @@ std::vector<size_t> random_split(std::mt19937& rng, size_t n);
 
 bytes reference_sha512(const bytes& message);
 bytes reference_hmac_sha512(const bytes& key, const bytes& message);
+bytes reference_pbkdf2_sha512(const bytes& password, const bytes& salt, unsigned iterations,
+                              size_t length);
 // AES-ECB encryption of whole blocks.
 bytes reference_aes_ecb(const bytes& key, const bytes& blocks);
 

@@ -6,25 +6,67 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "aes_internal.h"
 #include "crypto_test_support.h"
 #include "fileenc_internal.h"
-#include "pbkdf2_vectors.h"
 
 namespace {
 
-const fcrypt_vector& vector_for_mode(int mode) { return fcrypt_vectors[mode - 1]; }
+// The salt given to fcrypt_init is longer than any mode reads; the mode
+// decides how much of it counts.
+const bytes kSalt = [] {
+  bytes salt(64);
+  for (size_t i = 0; i < salt.size(); i++) salt[i] = static_cast<unsigned char>(7 * i + 3);
+  return salt;
+}();
+
+// What fcrypt_init must derive for a mode and password, by OpenSSL's PBKDF2:
+// the password cut to twice the key length, the mode's share of the salt,
+// 1000 iterations, then the AES key, the HMAC key and the verifier.
+struct FileKeys {
+  bytes aes_key, hmac_key, verifier;
+  unsigned pwd_len;
+};
+FileKeys reference_file_keys(int mode, const std::string& password) {
+  const size_t key_len = 8 * (mode + 1);
+  const bytes used(password.begin(), password.begin() + std::min(password.size(), 2 * key_len));
+  const bytes salt(kSalt.begin(), kSalt.begin() + 4 * (mode + 1));
+  const bytes d = reference_pbkdf2_sha512(used, salt, 1000, 2 * key_len + 2);
+  return {bytes(d.begin(), d.begin() + key_len),
+          bytes(d.begin() + key_len, d.begin() + 2 * key_len),
+          bytes(d.begin() + 2 * key_len, d.end()), static_cast<unsigned>(used.size())};
+}
+
+// Each mode, passwords longer than the mode uses, an empty one; the first
+// three serve the stream tests of their mode.
+const struct {
+  int mode;
+  std::string password;
+} kFileCases[] = {
+    {1, "password"},
+    {2, "correct horse battery staple"},
+    {3, "0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789ABCDEF"},
+    {1, "a password longer than thirty-two bytes"},
+    {2, "0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789ABCDEF"},
+    {3, ""},
+};
+const std::string& password_for_mode(int mode) { return kFileCases[mode - 1].password; }
+
+fcrypt_ctx init_with(int mode, const std::string& password, unsigned char* verifier) {
+  fcrypt_ctx cx;
+  memset(&cx, 0xcc, sizeof cx);
+  EXPECT_EQ(0, fcrypt_init(mode, reinterpret_cast<const unsigned char*>(password.data()),
+                           static_cast<unsigned>(password.size()), kSalt.data(), verifier, &cx));
+  return cx;
+}
 
 fcrypt_ctx init_for_mode(int mode) {
-  const fcrypt_vector& v = vector_for_mode(mode);
-  fcrypt_ctx cx;
   unsigned char verifier[PWD_VER_LENGTH];
-  EXPECT_EQ(0, fcrypt_init(mode, reinterpret_cast<const unsigned char*>(v.password), v.password_len,
-                           fcrypt_salt, verifier, &cx));
-  return cx;
+  return init_with(mode, password_for_mode(mode), verifier);
 }
 
 // Counter blocks first, first + 1, ...: the count little-endian in bytes
@@ -55,33 +97,30 @@ bytes mac_of(fcrypt_ctx* cx) {
   return mac;
 }
 
-TEST(FcryptInit, DerivesHashlibKeysAndVerifierForEachMode) {
-  for (const auto& v : fcrypt_vectors) {
-    fcrypt_ctx cx;
-    memset(&cx, 0xcc, sizeof cx);
+TEST(FcryptInit, DerivesTheReferenceKeysAndVerifierForEachMode) {
+  for (const auto& c : kFileCases) {
+    SCOPED_TRACE("mode " + std::to_string(c.mode) + ", password " + c.password);
+    const FileKeys v = reference_file_keys(c.mode, c.password);
     unsigned char verifier[PWD_VER_LENGTH];
-    ASSERT_EQ(0, fcrypt_init(v.mode, reinterpret_cast<const unsigned char*>(v.password),
-                             v.password_len, fcrypt_salt, verifier, &cx));
-    SCOPED_TRACE(std::string("mode ") + std::to_string(v.mode) + ", password " + v.password);
-    EXPECT_EQ(from_hex(v.verifier), bytes(verifier, verifier + PWD_VER_LENGTH));
+    const fcrypt_ctx cx = init_with(c.mode, c.password, verifier);
+    EXPECT_EQ(v.verifier, bytes(verifier, verifier + PWD_VER_LENGTH));
 
     aes_ctx aes{};
-    const bytes aes_key = from_hex(v.aes_key);
-    ASSERT_EQ(1u, aes_set_encrypt_key(aes_key.data(), static_cast<unsigned>(aes_key.size()), &aes));
+    ASSERT_EQ(1u,
+              aes_set_encrypt_key(v.aes_key.data(), static_cast<unsigned>(v.aes_key.size()), &aes));
     EXPECT_EQ(aes.n_rnd, cx.encr_ctx.n_rnd);
     EXPECT_EQ(aes.n_blk, cx.encr_ctx.n_blk);
     EXPECT_EQ(0, memcmp(aes.k_sch, cx.encr_ctx.k_sch, 16 * (aes.n_rnd + 1)));
 
     hmac_ctx auth;
     hmac_sha_begin(&auth);
-    const bytes hmac_key = from_hex(v.hmac_key);
-    hmac_sha_key(hmac_key.data(), hmac_key.size(), &auth);
+    hmac_sha_key(v.hmac_key.data(), v.hmac_key.size(), &auth);
     EXPECT_EQ(0, memcmp(&auth, &cx.auth_ctx, sizeof auth));
 
     EXPECT_EQ(bytes(AES_BLOCK_SIZE, 0), bytes(cx.nonce, cx.nonce + AES_BLOCK_SIZE));
     EXPECT_EQ(unsigned{AES_BLOCK_SIZE}, cx.encr_pos);
     EXPECT_EQ(v.pwd_len, cx.pwd_len);
-    EXPECT_EQ(static_cast<uint32_t>(v.mode), cx.mode);
+    EXPECT_EQ(static_cast<uint32_t>(c.mode), cx.mode);
   }
 }
 
@@ -104,7 +143,8 @@ TEST_P(FcryptStream, KeyStreamIsAesOfTheLittleEndianCounterFromOne) {
   const size_t n_blocks = 301, tail = 5;
   for (int mode = 1; mode <= 3; ++mode) {
     const bytes expected =
-        reference_aes_ecb(from_hex(vector_for_mode(mode).aes_key), counter_blocks(1, n_blocks + 1));
+        reference_aes_ecb(reference_file_keys(mode, password_for_mode(mode)).aes_key,
+                          counter_blocks(1, n_blocks + 1));
     auto block = [&](size_t n) {  // key-stream block n, counting from 1
       return bytes(expected.begin() + (n - 1) * AES_BLOCK_SIZE,
                    expected.begin() + n * AES_BLOCK_SIZE);
@@ -135,7 +175,9 @@ TEST_P(FcryptStream, AnySplitGivesTheSameCiphertextAndMacOverTheCiphertext) {
     fcrypt_ctx once = init_for_mode(mode);
     fcrypt_encrypt(cipher.data(), static_cast<unsigned>(cipher.size()), &once);
     const bytes mac = mac_of(&once);
-    EXPECT_EQ(reference_hmac_sha512(from_hex(vector_for_mode(mode).hmac_key), cipher), mac);
+    EXPECT_EQ(
+        reference_hmac_sha512(reference_file_keys(mode, password_for_mode(mode)).hmac_key, cipher),
+        mac);
 
     std::vector<std::vector<size_t>> splits(20);
     for (auto& split : splits) split = random_split(rng, plain.size());

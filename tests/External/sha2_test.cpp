@@ -104,15 +104,4 @@ TEST_P(Sha512, MatchesReferenceForEveryLengthUpTo1000InRandomPieces) {
   }
 }
 
-TEST_P(Sha512, IncrementalEqualsOneShotAtEverySplitPoint) {
-  std::mt19937 rng(512);
-  for (size_t len : {127, 128, 129, 255, 256, 300}) {
-    const bytes message = random_bytes(rng, len);
-    const bytes whole = sha512_once(message);
-    for (size_t split = 0; split <= len; ++split)
-      ASSERT_EQ(whole, sha512_pieces(message, {split, len - split}))
-          << len << " split at " << split;
-  }
-}
-
 }  // namespace

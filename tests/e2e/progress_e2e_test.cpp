@@ -111,7 +111,6 @@ class Progress : public testing::Test {
 TEST_F(Progress, OnATerminalTheLiveLineIsClearedBeforeAnyOtherOutputAndASummaryEnds) {
   kit::ProcessOptions options = e2e::writer_options({prefix});
   options.stdin_mode = kit::StdinMode::terminal;
-  options.output_to_terminal = true;
   ASSERT_TRUE(writer.start(options)) << writer.error();
   start_destination();
   // A status line asked for while the live line shows goes to the same terminal.

@@ -74,7 +74,6 @@ TEST_F(CheckpointFault, CheckpointThatCannotBeReadIsRefusedBeforeTheReply) {
     std::string reported;
   } cases[] = {
       {rule("open", "1=EACCES"), "could not find checkpoint file \n"},
-      {rule("open", "1=EMFILE"), "could not find checkpoint file \n"},
       {rule("read", "1=EIO"),
        std::string("Bad read from Source: ") + strerror(EIO) + "\n" + kCorrupted},
       {rule("read", "2=EIO"),  // after a first part of the record

@@ -84,7 +84,6 @@ TEST_F(ListenFault, FailedAcceptEndsTheRunWithItsFamilysMessage) {
     std::string reported;
   } cases[] = {
       {"accept:inet6@1=ECONNABORTED", "", perror_line("Error in accept (inet6)", ECONNABORTED)},
-      {"accept:inet6@1=EMFILE", "", perror_line("Error in accept (inet6)", EMFILE)},
       {"socket:inet6@1=EAFNOSUPPORT;accept:inet@1=ENOBUFS",
        perror_line("Error in socket (inet6)", EAFNOSUPPORT),
        perror_line("Error in accept (inet)", ENOBUFS)},

@@ -73,11 +73,6 @@ std::string damage_digest_len(const DumpFileInfo& f, uint16_t len) {
                            });
 }
 
-std::string damage_verifier_len(const DumpFileInfo& f, uint8_t len) {
-  return patch_encr_header(f, offsetof(encr_header_type, passwd_verifier_len), sizeof len,
-                           [len](unsigned char* p) { *p = len; });
-}
-
 std::string damage_drop_last_flag(const DumpFileInfo& f) {
   if (!need_container(f).empty()) return need_container(f);
   const int64_t last_header = f.table_offset + int64_t{CHUNK_HEADER_SIZE} * (f.chunk_headers - 1);

@@ -21,8 +21,6 @@ std::string damage_digest(const DumpFileInfo& f);
 std::string damage_verifier(const DumpFileInfo& f);
 // Sets digest_len (the bytes of the digest compared), e.g. above 64.
 std::string damage_digest_len(const DumpFileInfo& f, uint16_t len);
-// Sets passwd_verifier_len (the verifier bytes compared), e.g. above 2.
-std::string damage_verifier_len(const DumpFileInfo& f, uint8_t len);
 // Clears `last` in the final chunk header: the table then has no last header.
 std::string damage_drop_last_flag(const DumpFileInfo& f);
 // Writes `size` as the chunk_sizes entry of chunk `chunk`.

@@ -6,7 +6,6 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,17 +24,17 @@ constexpr int kPollMs = 50;            // how soon capture threads notice a stop
 constexpr int kInputTimeoutMs = 5000;  // a child that reads nothing for this long fails the write
 constexpr int kOutputGraceMs = 1000;   // output still arriving after the child has ended
 constexpr auto kReapPause = std::chrono::milliseconds(2);
-constexpr char kDefaultEofChar = 0x04;  // Ctrl-D, when the terminal's own cannot be read
 constexpr int kExecFailedStatus = 127;
 constexpr int kFailedChdir = 1;  // steps of the child's set-up that can fail
 constexpr int kFailedExec = 2;
 
-// Writes everything, giving up when the reader stays blocked too long or has gone.
-bool write_all(int fd, const char* p, size_t n, bool socket) {
+// Writes everything to a socket, giving up when the reader stays blocked too
+// long or has gone.
+bool write_all(int fd, const char* p, size_t n) {
   while (n > 0) {
     pollfd pfd{fd, POLLOUT, 0};
     if (poll(&pfd, 1, kInputTimeoutMs) != 1) return false;
-    const ssize_t w = socket ? send(fd, p, n, MSG_NOSIGNAL) : write(fd, p, n);
+    const ssize_t w = send(fd, p, n, MSG_NOSIGNAL);
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) return false;
     p += w;
@@ -62,12 +61,12 @@ std::vector<std::string> child_environment(const std::vector<std::string>& overr
 // In the child, between fork and exec: only async-signal-safe calls.
 [[noreturn]] void exec_child(const ProcessOptions& o, char* const* argv, char* const* envp, int in,
                              int out, int err, int status_fd) {
-  if (o.stdin_mode == StdinMode::terminal) setsid();
-  const bool all_on_terminal = o.stdin_mode == StdinMode::terminal && o.output_to_terminal;
+  const bool terminal = o.stdin_mode == StdinMode::terminal;
+  if (terminal) setsid();
   dup2(in, STDIN_FILENO);
-  dup2(all_on_terminal ? in : out, STDOUT_FILENO);
-  dup2(all_on_terminal ? in : err, STDERR_FILENO);
-  if (o.stdin_mode == StdinMode::terminal) ioctl(STDIN_FILENO, TIOCSCTTY, 0);
+  dup2(terminal ? in : out, STDOUT_FILENO);
+  dup2(terminal ? in : err, STDERR_FILENO);
+  if (terminal) ioctl(STDIN_FILENO, TIOCSCTTY, 0);
   // What failed goes back to the parent: the step and errno.
   int failure[2] = {kFailedChdir, 0};
   if (o.cwd.empty() || chdir(o.cwd.c_str()) == 0) {
@@ -164,7 +163,7 @@ bool WriterProcess::start(const ProcessOptions& o) {
 }
 
 void WriterProcess::feed_fixed_input(std::string bytes) {
-  write_all(stdin_fd_, bytes.data(), bytes.size(), true);
+  write_all(stdin_fd_, bytes.data(), bytes.size());
   close(stdin_fd_);
   stdin_fd_ = -1;
 }
@@ -190,19 +189,12 @@ void WriterProcess::capture(int which) {
 }
 
 bool WriterProcess::write_stdin(const std::string& bytes) {
-  if (mode_ == StdinMode::bytes || stdin_fd_ < 0) return false;
-  return write_all(stdin_fd_, bytes.data(), bytes.size(), mode_ == StdinMode::stream);
+  if (mode_ != StdinMode::stream || stdin_fd_ < 0) return false;
+  return write_all(stdin_fd_, bytes.data(), bytes.size());
 }
 
 void WriterProcess::close_stdin() {
-  if (mode_ == StdinMode::bytes || stdin_fd_ < 0) return;
-  if (mode_ == StdinMode::terminal) {
-    termios t;
-    const char eof =
-        tcgetattr(stdin_fd_, &t) == 0 ? static_cast<char>(t.c_cc[VEOF]) : kDefaultEofChar;
-    write_all(stdin_fd_, &eof, 1, false);
-    return;  // closing the master would hang up the child's terminal
-  }
+  if (mode_ != StdinMode::stream || stdin_fd_ < 0) return;
   close(stdin_fd_);
   stdin_fd_ = -1;
 }

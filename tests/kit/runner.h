@@ -1,7 +1,7 @@
 // Running a program under test (the writer, or a tool) as a child process:
 // its arguments, working directory and standard input (fixed bytes, an
-// interactive stream, or a pseudo-terminal for prompts that turn echo off),
-// its standard output and error captured in the background, waiting for
+// interactive stream, or a terminal session), its standard output and error
+// captured in the background, waiting for
 // output or for the end with a time-out, and killing it. Only the child it
 // started is ever signalled.
 #ifndef KIT_RUNNER_H
@@ -21,14 +21,14 @@ namespace kit {
 enum class Output {
   out,      // standard output
   err,      // standard error
-  terminal  // what reached the pseudo-terminal (StdinMode::terminal only): echoes, prompts to the
-            // tty
+  terminal  // StdinMode::terminal: everything the child wrote
 };
 
 enum class StdinMode {
   bytes,    // ProcessOptions::stdin_bytes, then the end of input
   stream,   // fed while it runs: write_stdin, close_stdin
-  terminal  // a pseudo-terminal, fed with write_stdin; the child's controlling terminal
+  terminal  // a pseudo-terminal as the child's controlling terminal and its
+            // standard input, output and error, as in a session at the keyboard
 };
 
 struct ProcessOptions {
@@ -36,9 +36,6 @@ struct ProcessOptions {
   std::vector<std::string> args;  // its arguments (without the program name)
   std::string cwd;                // working directory; empty: this process's
   StdinMode stdin_mode = StdinMode::bytes;
-  // StdinMode::terminal: standard output and error go to the terminal too,
-  // as in a session at the keyboard (Output::terminal has them).
-  bool output_to_terminal = false;
   std::string stdin_bytes;
   // "NAME=value" entries set over the inherited environment, for this child
   // only (a preloaded library and its settings, say).
@@ -66,10 +63,9 @@ class WriterProcess {
   const std::string& error() const { return error_; }
   pid_t pid() const { return pid_; }
 
-  // Interactive input (StdinMode::stream or terminal).
+  // Interactive input (StdinMode::stream).
   bool write_stdin(const std::string& bytes);
-  // The end of input. On a terminal this sends the end-of-file character,
-  // which ends a read of an empty line.
+  // The end of input.
   void close_stdin();
   // StdinMode::stream: hands our end of the child's standard input (a
   // connected socket) to the caller, who then owns it; -1 otherwise.

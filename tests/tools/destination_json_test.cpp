@@ -1,11 +1,11 @@
-// brix_destination --json: the summary is one JSON document that python3's
-// json module reads, with what arrived, the acknowledgement, where to
-// restart and the first difference from --expect; and the texts in it are
-// escaped as JSON requires.
+// brix_destination --json against the real writer: the summary is one JSON
+// document that python3's json module reads, with what arrived, the
+// acknowledgement, where to restart and the first difference from --expect;
+// and the texts in it are escaped as JSON requires.
 #include <gtest/gtest.h>
 
+#include "e2e_support.h"
 #include "json_object.h"
-#include "kit/fake_writer.h"
 #include "kit/runner.h"
 #include "kit/temp_dir.h"
 #include "rehearsal/destination.h"
@@ -79,23 +79,18 @@ TEST(DestinationJson, SummaryIsOneDocumentWithTheArrivalAckRestartPointAndFirstD
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    Stream wire = s;
-    if (c.damage) wire[data].bytes[100] ^= 1;
-    FakeWriter writer([&wire](FakeWriterSide& w) {
-      if (w.read_u32() == 0 || !w.write_u32(4)) return;
-      const uint32_t command = w.read_u32();
-      if (!w.write_u32(command) || w.read(LR_BLOCK_SIZE).size() != LR_BLOCK_SIZE) return;
-      for (const Block& b : wire) w.write(b.bytes, LR_BLOCK_SIZE);
-      if (w.read_u32() == kAckValue) w.write_u32(kAckValue);
-    });
-    std::vector<std::string> args = {
-        "--json", "--expect", dir.file("expected"),         "--timeout",
-        "3",      "-P",       std::to_string(writer.port())};
+    Stream sent = s;
+    if (c.damage) sent[data].bytes[100] ^= 1;
+    ASSERT_TRUE(write_plain_set(dir.file("sent"), sent, {}).ok());
+    WriterProcess writer;
+    ASSERT_TRUE(writer.start(e2e::writer_options({dir.file("sent")})));
+    std::vector<std::string> args = {"--json", "--expect", dir.file("expected"), "--timeout", "3"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     const std::string document = output_of(BRIX_DESTINATION_PATH, args);
     EXPECT_EQ(document.find('\n'), document.size() - 1) << document;  // one line
     EXPECT_EQ(output_of("/usr/bin/env", {"python3", "-c", kReadFields}, document), c.fields)
         << document;
+    EXPECT_EQ(writer.wait(kWaitMs).code, c.damage ? 255 : 0) << writer.output(Output::err);
   }
 }
 

@@ -254,9 +254,10 @@ TEST(VerifyCorruption, EachFaultIsLocatedAndToldApart) {
   }
 }
 
-// Past a missing file nothing tells where the stream stands: later faults
-// have no block number rather than a wrong one.
-TEST(VerifyCorruption, AfterAMissingFileLaterFaultsHaveNoBlockNumber) {
+// --all lists every damaged file in order, without it the first ends the
+// check. Past a missing file nothing tells where the stream stands: later
+// faults have no block number rather than a wrong one.
+TEST(VerifyCorruption, AllListsEveryFaultAndAfterAMissingFileNoBlockNumber) {
   kit::TempDir dir;
   kit::StreamShape shape;
   shape.total_blocks = 300;
@@ -266,16 +267,20 @@ TEST(VerifyCorruption, AfterAMissingFileLaterFaultsHaveNoBlockNumber) {
   layout.container.password = kPassword;
   const kit::DumpSetResult r = kit::write_dump_set(layout, kit::generate_stream(shape));
   ASSERT_TRUE(r.ok()) << r.error;
+  ASSERT_EQ(kit::damage_flip_stored_byte(r.file_info[0], 1, 5), "");
   ASSERT_EQ(unlink(r.files[1].c_str()), 0);
   ASSERT_EQ(kit::damage_digest(r.file_info[2]), "");
-  const verify::summary s =
-      verify_prefix(prefixes[0], kPassword, true, false, false, {prefixes[1], prefixes[2]});
-  ASSERT_EQ(s.faults.size(), 2u) << verify::text_report(s);
-  EXPECT_EQ(s.faults[0].kind, "missing_file");
-  EXPECT_EQ(s.faults[0].at.block, 100);
-  EXPECT_EQ(s.faults[1].kind, "digest_mismatch");
-  EXPECT_EQ(s.faults[1].at.file, r.files[2]);
-  EXPECT_EQ(s.faults[1].at.block, -1);
+  const std::vector<std::string> more = {prefixes[1], prefixes[2]};
+  const verify::summary s = verify_prefix(prefixes[0], kPassword, true, false, false, more);
+  ASSERT_EQ(s.faults.size(), 3u) << verify::text_report(s);
+  EXPECT_EQ(s.faults[0].kind, "chunk_damaged");
+  EXPECT_EQ(s.faults[0].at.file, r.files[0]);
+  EXPECT_EQ(s.faults[1].kind, "missing_file");
+  EXPECT_EQ(s.faults[1].at.block, 100);
+  EXPECT_EQ(s.faults[2].kind, "digest_mismatch");
+  EXPECT_EQ(s.faults[2].at.file, r.files[2]);
+  EXPECT_EQ(s.faults[2].at.block, -1);
+  EXPECT_EQ(verify_prefix(prefixes[0], kPassword, false, false, false, more).faults.size(), 1u);
 }
 
 // -i: the inflating mode's input verifies clean, with the careful
@@ -287,6 +292,7 @@ TEST(VerifyInflating, StrippedInputIsCleanAndARefusedHeaderIsLocated) {
   verify::summary s = clean.verify(false, true, true);
   EXPECT_EQ(s.exit_status(), 0) << verify::text_report(s);
   EXPECT_EQ(s.blocks, clean.stream.size());
+  EXPECT_EQ(s.last_point, kit::sync_num(clean.stream.back()));
   long bad = -1;
   Set damaged(kit::DumpFormat::plain, 300, {}, [&bad](kit::Stream& s) {
     s = kit::strip_file_phase_data(s);
@@ -300,26 +306,6 @@ TEST(VerifyInflating, StrippedInputIsCleanAndARefusedHeaderIsLocated) {
   s = Set(kit::DumpFormat::plain, 300, {}).verify(false, false, true);
   ASSERT_EQ(s.faults.size(), 1u);
   EXPECT_EQ(s.faults[0].kind, "header_missing");
-}
-
-TEST(VerifyCorruption, AllListsEveryDamagedFileInOrder) {
-  Set set(kit::DumpFormat::compressed_encrypted, 300, {100, 100});
-  ASSERT_EQ(kit::damage_flip_stored_byte(set.files[0], 1, 5), "");
-  ASSERT_EQ(kit::damage_digest(set.files[1]), "");
-  ASSERT_EQ(kit::damage_digest(set.files[2]), "");
-  const verify::summary s = set.verify(true);
-  ASSERT_EQ(s.faults.size(), 3u) << verify::text_report(s);
-  const char* kinds[] = {"chunk_damaged", "digest_mismatch", "digest_mismatch"};
-  for (size_t i = 0; i < 3; i++) {
-    EXPECT_EQ(s.faults[i].kind, kinds[i]);
-    EXPECT_EQ(s.faults[i].at.file, set.files[i].path);
-    // A digest is compared when its file has been read: at the file's last block.
-    if (i > 0) {
-      EXPECT_EQ(s.faults[i].at.block, set.last_block(i));
-    }
-  }
-  EXPECT_EQ(s.files.size(), 3u);
-  EXPECT_EQ(set.verify(false).faults.size(), 1u);
 }
 
 // What a careful destination would refuse but the writer sends: warnings,
@@ -356,19 +342,6 @@ TEST(VerifyWarnings, CarefulDestinationFindingsAreWarningsUnlessStrict) {
     EXPECT_EQ(s.warnings[0].kind, c.kind) << c.what;
     s = set.verify(false, true);
     EXPECT_EQ(s.exit_status(), 1) << c.what;
-  }
-}
-
-TEST(VerifyWarnings, GoodSetsOfEveryKindVerifyClean) {
-  for (kit::DumpFormat format :
-       {kit::DumpFormat::plain, kit::DumpFormat::compressed, kit::DumpFormat::encrypted,
-        kit::DumpFormat::compressed_encrypted}) {
-    Set set(format, 600, {200, 200});
-    const verify::summary s = set.verify(true, true);
-    EXPECT_EQ(s.exit_status(), 0) << verify::text_report(s);
-    EXPECT_EQ(s.blocks, set.stream.size());
-    EXPECT_EQ(s.files.size(), 3u);
-    EXPECT_EQ(s.last_point, kit::sync_num(set.stream.back()));
   }
 }
 
