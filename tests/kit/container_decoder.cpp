@@ -110,7 +110,6 @@ DecodeError read_table(const std::string& b, size_t at, DecodedFile& d) {
     if (le(b, at, 4) != 1 || le(b, at + kChunkSize, 4) != kLargestChunk) {
       return DecodeError::unexpected_field;
     }
-    d.header_counts.push_back(count);
     d.last_flags.push_back(static_cast<uint8_t>(b[at + kLast]));
     for (uint32_t k = 0; k < count; ++k) {
       d.stored_sizes.push_back(static_cast<uint32_t>(le(b, at + kSizes + 4 * k, 4)));

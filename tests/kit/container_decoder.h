@@ -41,12 +41,11 @@ const char* decode_error_name(DecodeError e);
 struct DecodedFile {
   bool compressed = false;
   bool encrypted = false;
-  int mode = 0;                         // 1 to 3 when encrypted
-  std::vector<uint32_t> header_counts;  // num_chunks of each chunk header, in table order
-  std::vector<uint8_t> last_flags;      // last of each chunk header
-  std::vector<uint32_t> stored_sizes;   // every chunk's stored size, in data order
-  std::vector<uint32_t> chunk_blocks;   // the blocks each chunk decodes to
-  std::string stream;                   // the decoded stream blocks (a plain file: its bytes)
+  int mode = 0;                        // 1 to 3 when encrypted
+  std::vector<uint8_t> last_flags;     // last of each chunk header
+  std::vector<uint32_t> stored_sizes;  // every chunk's stored size, in data order
+  std::vector<uint32_t> chunk_blocks;  // the blocks each chunk decodes to
+  std::string stream;                  // the decoded stream blocks (a plain file: its bytes)
   DecodeError error = DecodeError::none;
 };
 
