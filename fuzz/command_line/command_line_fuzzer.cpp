@@ -5,14 +5,12 @@
 // path (status 1 by design), is intercepted: the target is linked with
 // exit wrapped, and an exit inside parse_args returns here instead.
 #include <getopt.h>
-#include <unistd.h>
 
 #include <csetjmp>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "command_line.h"

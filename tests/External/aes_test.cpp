@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "aes_internal.h"
 #include "crypto_test_support.h"
 

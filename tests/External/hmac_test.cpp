@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <new>
-
 #include "crypto_test_support.h"
 
 namespace {

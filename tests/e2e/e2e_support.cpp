@@ -3,7 +3,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <sstream>
 
 #include "rehearsal/stream_gen.h"

@@ -145,27 +145,39 @@ TEST(Containers, TableOfMoreThan2048ChunksCrossesIntoItsSecondHeader) {
   EXPECT_TRUE(same_blocks(bytes_of(p.dest.blocks), bytes_of(stream, 1, stream.size() - 1)));
 }
 
-// A record made for another capture under the same prefix is refused.
+// A record made for another capture under the same prefix is refused:
+// another source, or the same stream encrypted under another password (the
+// record's keys are not those the password derives).
 TEST(Checkpoints, RecordOfAnotherCaptureIsRefused) {
-  kit::TempDir dir;
-  const std::string prefix = dir.file("vol");
-  kit::StreamShape shape;
-  shape.total_blocks = 300;
-  const kit::Stream first = kit::generate_stream(shape);
-  ASSERT_TRUE(kit::write_plain_set(prefix, first, {}).ok());
-  kit::DestinationOptions interrupted;
-  interrupted.send_ack = false;
-  ASSERT_EQ(e2e::play({prefix}, interrupted).status.code, 255);
-  const uint32_t point = kit::sync_num(first.back());
+  for (const bool encrypted : {false, true}) {
+    SCOPED_TRACE(encrypted ? "another password" : "another source");
+    kit::TempDir dir;
+    const std::string prefix = dir.file("vol");
+    kit::StreamShape shape;
+    shape.total_blocks = 300;
+    const kit::Stream first = kit::generate_stream(shape);
+    auto store = [&](const kit::Stream& s, const char* password) {
+      kit::ContainerOptions options;
+      options.password = password;
+      return encrypted
+                 ? kit::write_container_set(prefix, s, {}, kit::DumpFormat::encrypted, options)
+                 : kit::write_plain_set(prefix, s, {});
+    };
+    ASSERT_TRUE(store(first, kPassword).ok());
+    kit::DestinationOptions interrupted;
+    interrupted.send_ack = false;
+    const std::string typed = encrypted ? std::string(kPassword) + "\n" : "";
+    ASSERT_EQ(e2e::play({prefix}, interrupted, typed).status.code, 255);
 
-  shape.start.src_machine = "another-source";  // the same layout, another capture
-  ASSERT_TRUE(kit::write_plain_set(prefix, kit::generate_stream(shape), {}).ok());
-  kit::DestinationOptions restart;
-  restart.restart_sync_point = point;
-  Playback p = e2e::play({prefix}, restart);
-  EXPECT_EQ(p.status.code, 255);
-  EXPECT_NE(p.err.find("checkpoint file is corrupted\n"), std::string::npos) << p.err;
-  EXPECT_EQ(p.dest.reply_kind, kit::ReplyKind::none);
+    shape.start.src_machine = "another-source";  // the same layout, another capture
+    ASSERT_TRUE(store(encrypted ? first : kit::generate_stream(shape), "another password").ok());
+    kit::DestinationOptions restart;
+    restart.restart_sync_point = kit::sync_num(first.back());
+    Playback p = e2e::play({prefix}, restart, encrypted ? "another password\n" : "");
+    EXPECT_EQ(p.status.code, 255);
+    EXPECT_NE(p.err.find("checkpoint file is corrupted\n"), std::string::npos) << p.err;
+    EXPECT_EQ(p.dest.reply_kind, kit::ReplyKind::none);
+  }
 }
 
 // A link planted where a checkpoint file goes is replaced, never followed.

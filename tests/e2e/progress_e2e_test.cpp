@@ -6,7 +6,6 @@
 
 #include <csignal>
 #include <cstring>
-#include <memory>
 #include <regex>
 #include <thread>
 

@@ -9,7 +9,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <fstream>
 
 #include "fault_support.h"
 #include "rehearsal/dump_writer.h"

@@ -34,11 +34,9 @@ struct Case {
 class ConnectionFault : public testing::Test, protected fault::StoredSet {
  protected:
   void SetUp() override { store(21, 240, {100}); }
-  static std::string read_rule(int use, const std::string& action) {
-    return "read:sock@" + std::to_string(use) + "=" + action;
-  }
-  static std::string write_rule(int use, const std::string& action) {
-    return "write:sock@" + std::to_string(use) + "=" + action;
+  // A rule for use `use` of the connection by `call` (read or write).
+  static std::string rule(const char* call, int use, const std::string& action) {
+    return std::string(call) + ":sock@" + std::to_string(use) + "=" + action;
   }
   int ack_write() const { return kFirstBlockWrite + static_cast<int>(stream.size()) - 1; }
 
@@ -58,18 +56,18 @@ class ConnectionFault : public testing::Test, protected fault::StoredSet {
 
 TEST_F(ConnectionFault, NegotiationFailsAtTheStepHitWithThatStepsMessage) {
   const Case cases[] = {
-      {read_rule(kVersionUse, "EIO"), perror_line("Bad version read", EIO)},
-      {read_rule(kVersionUse, "eof"), "Short version read\n"},
-      {write_rule(kVersionUse, "hangup"), perror_line("Bad version write", EPIPE)},
-      {write_rule(kVersionUse, "short:3"), "Short version write\n"},
-      {read_rule(kCommandUse, "EIO"), perror_line("Bad command read", EIO)},
-      {read_rule(kCommandUse, "eof"), "Short command read\n"},
-      {write_rule(kCommandUse, "EINTR"), perror_line("Bad command write", EINTR)},
-      {write_rule(kCommandUse, "short:2"), "Short command write\n"},
-      {read_rule(kRequestRead, "EIO"), perror_line("brix_reader: read failed", EIO)},
-      {read_rule(kRequestRead, "eof"), "brix_reader: socket broken.\n"},
-      {write_rule(kReplyWrite, "ECONNRESET"), perror_line("Bad reply write", ECONNRESET)},
-      {write_rule(kReplyWrite, "short:4000"), "Short reply write\n"},
+      {rule("read", kVersionUse, "EIO"), perror_line("Bad version read", EIO)},
+      {rule("read", kVersionUse, "eof"), "Short version read\n"},
+      {rule("write", kVersionUse, "hangup"), perror_line("Bad version write", EPIPE)},
+      {rule("write", kVersionUse, "short:3"), "Short version write\n"},
+      {rule("read", kCommandUse, "EIO"), perror_line("Bad command read", EIO)},
+      {rule("read", kCommandUse, "eof"), "Short command read\n"},
+      {rule("write", kCommandUse, "EINTR"), perror_line("Bad command write", EINTR)},
+      {rule("write", kCommandUse, "short:2"), "Short command write\n"},
+      {rule("read", kRequestRead, "EIO"), perror_line("brix_reader: read failed", EIO)},
+      {rule("read", kRequestRead, "eof"), "brix_reader: socket broken.\n"},
+      {rule("write", kReplyWrite, "ECONNRESET"), perror_line("Bad reply write", ECONNRESET)},
+      {rule("write", kReplyWrite, "short:4000"), "Short reply write\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rules);
@@ -82,9 +80,9 @@ TEST_F(ConnectionFault, NegotiationFailsAtTheStepHitWithThatStepsMessage) {
 // Writes stay one call each: only the reads of the words are repeated.
 TEST_F(ConnectionFault, WordReadInterruptedOrFallingShortIsRepeatedUntilWhole) {
   const std::string rules[] = {
-      read_rule(kVersionUse, "EINTR"), read_rule(kVersionUse, "short:2"),
-      read_rule(kCommandUse, "EINTR"), read_rule(kCommandUse, "short:1"),
-      read_rule(kAckRead, "EINTR"),    read_rule(kAckRead, "short:3"),
+      rule("read", kVersionUse, "EINTR"), rule("read", kVersionUse, "short:2"),
+      rule("read", kCommandUse, "EINTR"), rule("read", kCommandUse, "short:1"),
+      rule("read", kAckRead, "EINTR"),    rule("read", kAckRead, "short:3"),
   };
   for (const std::string& rule : rules) {
     SCOPED_TRACE(rule);
@@ -97,7 +95,7 @@ TEST_F(ConnectionFault, WordReadInterruptedOrFallingShortIsRepeatedUntilWhole) {
 }
 
 TEST_F(ConnectionFault, RequestArrivingInPiecesIsReadWhole) {
-  fault::FaultyRun faulty(dir, read_rule(kRequestRead, "short:1000"));
+  fault::FaultyRun faulty(dir, rule("read", kRequestRead, "short:1000"));
   Playback p = faulty.play({prefix}, kit::DestinationOptions());
   EXPECT_EQ(p.status.code, 0) << p.err;
   EXPECT_TRUE(p.dest.complete) << p.dest.error << p.dest.structure_error;
@@ -109,12 +107,12 @@ TEST_F(ConnectionFault, RequestArrivingInPiecesIsReadWhole) {
 TEST_F(ConnectionFault, FailedBlockWriteEndsTheTransferAndKeepsTheCheckpoints) {
   const int late = kFirstBlockWrite + 180;  // well into the file phase
   const Case cases[] = {
-      {write_rule(kFirstBlockWrite, "EPIPE"), perror_line("Bad write to destination", EPIPE)},
-      {write_rule(late, "EPIPE"), perror_line("Bad write to destination", EPIPE)},
-      {write_rule(late, "EINTR"), perror_line("Bad write to destination", EINTR)},
-      {write_rule(late, "hangup"), perror_line("Bad write to destination", EPIPE)},
-      {write_rule(late, "short:4095"), "Short write to destination"},
-      {write_rule(late, "short:1"), "Short write to destination"},
+      {rule("write", kFirstBlockWrite, "EPIPE"), perror_line("Bad write to destination", EPIPE)},
+      {rule("write", late, "EPIPE"), perror_line("Bad write to destination", EPIPE)},
+      {rule("write", late, "EINTR"), perror_line("Bad write to destination", EINTR)},
+      {rule("write", late, "hangup"), perror_line("Bad write to destination", EPIPE)},
+      {rule("write", late, "short:4095"), "Short write to destination"},
+      {rule("write", late, "short:1"), "Short write to destination"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rules);
@@ -131,10 +129,10 @@ TEST_F(ConnectionFault, FailedBlockWriteEndsTheTransferAndKeepsTheCheckpoints) {
 
 TEST_F(ConnectionFault, FailedAcknowledgementLeavesTheCheckpointsInPlace) {
   const Case cases[] = {
-      {read_rule(kAckRead, "EIO"), perror_line("Bad ack read", EIO)},
-      {read_rule(kAckRead, "eof"), "Short ack read\n"},
-      {write_rule(ack_write(), "hangup"), perror_line("Bad ack write", EPIPE)},
-      {write_rule(ack_write(), "short:2"), "Short ack write\n"},
+      {rule("read", kAckRead, "EIO"), perror_line("Bad ack read", EIO)},
+      {rule("read", kAckRead, "eof"), "Short ack read\n"},
+      {rule("write", ack_write(), "hangup"), perror_line("Bad ack write", EPIPE)},
+      {rule("write", ack_write(), "short:2"), "Short ack write\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rules);

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "fault_support.h"
 #include "rehearsal/dump_writer.h"

@@ -13,7 +13,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <functional>
 
 #include "fault_support.h"
 
@@ -38,11 +37,8 @@ bool set_loopback(bool up) {
   memset(&request, 0, sizeof(request));
   strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
   bool done = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-  if (up) {
-    request.ifr_flags |= IFF_UP;
-  } else {
-    request.ifr_flags &= ~IFF_UP;
-  }
+  request.ifr_flags =
+      static_cast<short>(up ? request.ifr_flags | IFF_UP : request.ifr_flags & ~IFF_UP);
   done = done && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
   close(fd);
   return done;

@@ -4,9 +4,6 @@
 #ifndef KIT_INFLATE_H
 #define KIT_INFLATE_H
 
-#include <cstdint>
-#include <string>
-
 #include "rehearsal/block.h"
 
 namespace kit {
