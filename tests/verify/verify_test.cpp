@@ -255,31 +255,40 @@ TEST(VerifyCorruption, EachFaultIsLocatedAndToldApart) {
 }
 
 // --all lists every damaged file in order, without it the first ends the
-// check. Past a missing file nothing tells where the stream stands: later
+// check. A digest is compared when its file has been read, at its last
+// block; past a missing file nothing tells where the stream stands: later
 // faults have no block number rather than a wrong one.
 TEST(VerifyCorruption, AllListsEveryFaultAndAfterAMissingFileNoBlockNumber) {
   kit::TempDir dir;
   kit::StreamShape shape;
-  shape.total_blocks = 300;
-  const std::vector<std::string> prefixes = {dir.file("p"), dir.file("q"), dir.file("r")};
-  kit::DumpSetLayout layout = kit::multi_prefix_layout(prefixes, {{100}, {100}, {100}});
+  shape.total_blocks = 400;
+  const std::vector<std::string> prefixes = {dir.file("p"), dir.file("q"), dir.file("r"),
+                                             dir.file("s")};
+  kit::DumpSetLayout layout = kit::multi_prefix_layout(prefixes, {{100}, {100}, {100}, {100}});
   kit::set_format(layout, kit::DumpFormat::compressed_encrypted);
   layout.container.password = kPassword;
   const kit::DumpSetResult r = kit::write_dump_set(layout, kit::generate_stream(shape));
   ASSERT_TRUE(r.ok()) << r.error;
   ASSERT_EQ(kit::damage_flip_stored_byte(r.file_info[0], 1, 5), "");
-  ASSERT_EQ(unlink(r.files[1].c_str()), 0);
-  ASSERT_EQ(kit::damage_digest(r.file_info[2]), "");
-  const std::vector<std::string> more = {prefixes[1], prefixes[2]};
+  ASSERT_EQ(kit::damage_digest(r.file_info[1]), "");
+  ASSERT_EQ(unlink(r.files[2].c_str()), 0);
+  ASSERT_EQ(kit::damage_digest(r.file_info[3]), "");
+  const std::vector<std::string> more(prefixes.begin() + 1, prefixes.end());
   const verify::summary s = verify_prefix(prefixes[0], kPassword, true, false, false, more);
-  ASSERT_EQ(s.faults.size(), 3u) << verify::text_report(s);
-  EXPECT_EQ(s.faults[0].kind, "chunk_damaged");
-  EXPECT_EQ(s.faults[0].at.file, r.files[0]);
-  EXPECT_EQ(s.faults[1].kind, "missing_file");
-  EXPECT_EQ(s.faults[1].at.block, 100);
-  EXPECT_EQ(s.faults[2].kind, "digest_mismatch");
-  EXPECT_EQ(s.faults[2].at.file, r.files[2]);
-  EXPECT_EQ(s.faults[2].at.block, -1);
+  const struct {
+    const char* kind;
+    int file;
+    int64_t block;
+  } expected[] = {{"chunk_damaged", 0, static_cast<int64_t>(r.file_info[0].chunks[1].first_block)},
+                  {"digest_mismatch", 1, 199},
+                  {"missing_file", 2, 200},
+                  {"digest_mismatch", 3, -1}};
+  ASSERT_EQ(s.faults.size(), 4u) << verify::text_report(s);
+  for (size_t i = 0; i < 4; i++) {
+    EXPECT_EQ(s.faults[i].kind, expected[i].kind) << i;
+    EXPECT_EQ(s.faults[i].at.file, r.files[expected[i].file]) << i;
+    EXPECT_EQ(s.faults[i].at.block, expected[i].block) << i;
+  }
   EXPECT_EQ(verify_prefix(prefixes[0], kPassword, false, false, false, more).faults.size(), 1u);
 }
 
