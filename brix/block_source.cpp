@@ -45,7 +45,9 @@ bool_t block_source::refill(int* error, fault_report& report) {
   staged = blk_cnt = blk_index = 0;
   *error = READ_END;
   if (file_done_) return B_FALSE;
-  if (ahead_wanted_) {
+  // Only containers are worth a second thread: a plain file's blocks come
+  // from the page cache at the cost of a copy, which the thread would add to.
+  if (ahead_wanted_ && reader_.container() != nullptr) {
     if (ahead_ == nullptr) ahead_ = std::make_unique<read_ahead>();
     if (!ahead_->reading()) ahead_->start(reader_);
     ahead_chunk& chunk = ahead_->next();

@@ -41,8 +41,8 @@ bool_t prepare_input_dump(rpl_Session* session);
 // The next block of the set in place, as read_dump_block gives it: *block
 // stays valid until the next call.
 bool_t read_next_block(rpl_Session* session, const char** block, int* error);
-// From now on the set is read ahead of the sender by a second thread, where
-// the machine has one to give.
+// From now on the chunks of a container set are read ahead of the sender by
+// a second thread, where the machine has one to give.
 void start_reading_ahead();
 
 // Result convention of both readers: B_TRUE = a new block is in in_buf;
