@@ -80,7 +80,7 @@ check-restarts: build-tests
 # Each one-line bug of tests/mutants/mutants.txt put in turn into a scratch
 # copy of the tree (under /tmp, reused between runs), rebuilt and tested until
 # a test fails; fails when one survives. MUTANTS picks some by part of their
-# names. Takes an hour or more: not part of `make check` or the CI.
+# names. About ten minutes on two cores: not part of `make check` or the CI.
 check-mutants:
 	$(DEPS) product tests
 	$(ISOLATED) env JOBS=$(JOBS) tests/mutants/run_mutants.py $(MUTANTS)

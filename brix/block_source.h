@@ -2,9 +2,9 @@
 // block at a time from the chunk it has staged (a plain file's sixteen
 // blocks, a container's decoded chunk), and tells where in the set any
 // delivered block lies. Its chunks are read in place or, for a container
-// once the sending has begun, by the read-ahead thread. It knows nothing of the files around
-// the one it reads or of restarts: the dump set attaches each file, and a
-// restart places the file before asking for a refill.
+// once the sending has begun, by the read-ahead thread. It knows nothing of
+// the files around the one it reads or of restarts: the dump set attaches
+// each file, and a restart places the file before asking for a refill.
 #ifndef BRIX_BLOCK_SOURCE_H
 #define BRIX_BLOCK_SOURCE_H
 
