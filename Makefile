@@ -68,7 +68,7 @@ check-tsan:
 	$(CONFIGURE) $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRIX_TSAN=ON $(TESTS_ON)
 	cmake --build $(TSAN_DIR) -j $(JOBS)
 	$(ISOLATED) sh -c 'cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:exitcode=66 \
-	  ctest $(CTEST_FLAGS) -R "Playback|DumpSetE2E|Containers\.|EndOfStream|Fixture|RestartRecord|RestartWithoutRecord|RestartSweep|Pause|ChildMode|Progress"'
+	  ctest $(CTEST_FLAGS) -R "Playback|DumpSetE2E|Containers\.|EndOfStream|Fixture|RestartRecord|RestartWithoutRecord|RestartSweep|Pause|ChildMode|Progress|Verify"'
 
 # Interruption and restart at every block position of the restart sweep's
 # sets (every header of the large one), a few hundred random hang-ups and

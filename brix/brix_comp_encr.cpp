@@ -195,6 +195,14 @@ int dump_container::decode(unsigned char* stored, uint32 len, fcrypt_ctx* contex
 
 bool_t dump_container::refill(int fd, unsigned char* out, size_t* decoded, chunk_origin* origin,
                               int* error, fault_report& report) {
+  if (!read_chunk(fd, out, chunk_read_buffer, origin, error, report)) return B_FALSE;
+  const bool_t ok = decode_chunk(inflater_, out, chunk_read_buffer, *origin, decoded, error, report);
+  count_decoded(ok == B_TRUE, *decoded);
+  return ok;
+}
+
+bool_t dump_container::read_chunk(int fd, unsigned char* out, unsigned char* stored_area,
+                                  chunk_origin* origin, int* error, fault_report& report) {
   *error = READ_END;
   if (table_.count() == 0) {
     report.say("Damaged dump file: no chunk header to read from\n");
@@ -209,39 +217,57 @@ bool_t dump_container::refill(int fd, unsigned char* out, size_t* decoded, chunk
     *error = READ_DAMAGED;
     return B_FALSE;
   }
-  // Stored bytes that need no decompression are read straight into out.
-  unsigned char* stored = compressed_ ? chunk_read_buffer : out;
+  unsigned char* stored = stored_bytes_of(out, stored_area);
   ssize_t count = read_from_source(fd, stored, len, report);
   *error = static_cast<int>(count);
   if (count <= 0) return B_FALSE;                         // a read error, or the file ends
   if (static_cast<uint32>(count) != len) return B_FALSE;  // a damaged file ends inside the chunk
+  *error = READ_END;
 
   origin->offset = next_.offset;
   origin->stored_len = len;
   origin->header_num = next_.chunk_header_num;
   origin->index = next_.chunk_index;
-  if (encrypted_) origin->ctx_before = zcx;
+  if (encrypted_) {
+    origin->ctx_before = zcx;
+    fcrypt_authenticate(stored, len, &zcx);
+  }
   // The chunk is taken whatever it decodes to: its stored bytes are in the
   // digest now, and a check of the file's rest goes on behind it.
   next_.offset += len;
   next_.chunk_index++;
-  size_t size = 0;
-  *error = decode(stored, len, &zcx, out, &size);
+  return B_TRUE;
+}
+
+bool_t dump_container::decode_chunk(chunk_inflater& inflater, unsigned char* out,
+                                    unsigned char* stored_area, const chunk_origin& origin,
+                                    size_t* decoded, int* error, fault_report& report) const {
+  unsigned char* stored = stored_bytes_of(out, stored_area);
+  const uint32 len = origin.stored_len;
+  if (encrypted_) fcrypt_apply_key_stream(stored, len, origin.ctx_before);
+  size_t size = len;
+  *decoded = 0;
+  *error = compressed_ ? inflater.inflate(out, CHUNK_DECODED_MAX, &size, stored, len) : Z_OK;
   if (*error != Z_OK) {
-    damaged_chunk = true;
     report.say("Error while decompressing the data");
     return B_FALSE;
   }
   if (size == 0 || size % LR_BLOCK_SIZE != 0) {
     // Chunks hold whole stream blocks; anything else is damage.
-    damaged_chunk = true;
     report.sayf("Damaged dump file: a chunk holds %zu bytes, not whole blocks\n", size);
     *error = READ_DAMAGED;
     return B_FALSE;
   }
-  decoded_bytes += size;
   *decoded = size;
   return B_TRUE;
+}
+
+void dump_container::count_decoded(bool decoded_ok, size_t size) {
+  if (decoded_ok) {
+    decoded_bytes += size;
+  } else {
+    damaged_chunk = true;
+  }
 }
 
 bool_t dump_container::check_rest_of_file(int fd, fault_report& report) {

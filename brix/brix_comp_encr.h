@@ -66,6 +66,23 @@ class dump_container {
   bool_t refill(int fd, unsigned char* out, size_t* decoded, chunk_origin* origin, int* error,
                 fault_report& report);
 
+  // refill in three steps, for a second thread to share the decoding. The
+  // steps that must go in file order: read_chunk reads the next chunk's
+  // stored bytes (into stored_area when the file is compressed, else into
+  // out) and authenticates them, with refill's result convention (B_TRUE:
+  // stored, not yet decoded). Then any thread, in any order, with an
+  // inflater of its own: decode_chunk decrypts and decompresses a chunk so
+  // read into out (*decoded bytes), reporting a chunk that does not decode
+  // to whole blocks. Last, count_decoded takes its outcome into what the
+  // file's end compares; its calls must not overlap with each other or with
+  // check_rest_of_file or term_brix_decomp_decr.
+  bool_t read_chunk(int fd, unsigned char* out, unsigned char* stored_area, chunk_origin* origin,
+                    int* error, fault_report& report);
+  bool_t decode_chunk(chunk_inflater& inflater, unsigned char* out, unsigned char* stored_area,
+                      const chunk_origin& origin, size_t* decoded, int* error,
+                      fault_report& report) const;
+  void count_decoded(bool decoded_ok, size_t size);
+
   // Whether the table lists chunk `index` of chunk header `header_num` (or
   // the place just behind that header's last chunk), stored at `offset`.
   bool lists_chunk(int header_num, int index, int64 offset) const;
@@ -117,6 +134,11 @@ class dump_container {
   // place under `context`) into out; zlib's result, *size the bytes made.
   int decode(unsigned char* stored, uint32 len, fcrypt_ctx* context, unsigned char* out,
              size_t* size);
+  // Where a chunk's stored bytes go: a compressed chunk beside the buffer it
+  // decodes into, any other straight into it.
+  unsigned char* stored_bytes_of(unsigned char* out, unsigned char* stored_area) const {
+    return compressed_ ? stored_area : out;
+  }
   // The size and digest comparisons of the file's end, for a stream that
   // decoded to `decoded` bytes under the finished context `context`.
   bool_t compare_end(const fcrypt_ctx& context, uint64_t decoded, fault_report& report) const;

@@ -12,6 +12,31 @@ bool_t chunk_reader::read(unsigned char* out, read_chunk_result* got, int* error
     got->blocks = static_cast<int>(decoded / LR_BLOCK_SIZE);
     return B_TRUE;
   }
+  return read_plain(out, got, error, report);
+}
+
+bool_t chunk_reader::read_stored(unsigned char* out, unsigned char* stored_area,
+                                 read_chunk_result* got, int* error, fault_report& report) {
+  *error = READ_END;
+  got->blocks = 0;
+  if (container_ != nullptr) {
+    return container_->read_chunk(fd_, out, stored_area, &got->origin, error, report);
+  }
+  return read_plain(out, got, error, report);
+}
+
+bool_t chunk_reader::decode_stored(chunk_inflater& inflater, unsigned char* out,
+                                   unsigned char* stored_area, read_chunk_result* got, int* error,
+                                   fault_report& report) const {
+  size_t decoded = 0;
+  const bool_t ok =
+      container_->decode_chunk(inflater, out, stored_area, got->origin, &decoded, error, report);
+  got->blocks = static_cast<int>(decoded / LR_BLOCK_SIZE);
+  return ok;
+}
+
+bool_t chunk_reader::read_plain(unsigned char* out, read_chunk_result* got, int* error,
+                                fault_report& report) {
   ssize_t count = read_up_to(fd_, out, DUMP_READ_SIZE);
   if (count < 0) {
     report.say_errno("Bad read from Source");

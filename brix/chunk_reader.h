@@ -36,10 +36,23 @@ class chunk_reader {
   // used up; B_FALSE with *error non-zero: a failure, told to `report`.
   bool_t read(unsigned char* out, read_chunk_result* got, int* error, fault_report& report);
 
+  // read in two steps, for the read-ahead thread. read_stored reads the
+  // next chunk in file order, as read does, except that a container's chunk
+  // is left as stored (in stored_area, CHUNK_READ_BUFFER_SIZE bytes, or in
+  // out): decoded() then says whether it still needs decode_stored, which
+  // any thread may run with its own inflater, and which sets got->blocks.
+  bool_t read_stored(unsigned char* out, unsigned char* stored_area, read_chunk_result* got,
+                     int* error, fault_report& report);
+  bool decoded() const { return container_ == nullptr; }
+  bool_t decode_stored(chunk_inflater& inflater, unsigned char* out, unsigned char* stored_area,
+                       read_chunk_result* got, int* error, fault_report& report) const;
+
   int fd() const { return fd_; }
   dump_container* container() const { return container_; }
 
  private:
+  bool_t read_plain(unsigned char* out, read_chunk_result* got, int* error, fault_report& report);
+
   int fd_;
   dump_container* container_;
   int64 next_plain_offset_;  // plain files: where the next read begins

@@ -22,6 +22,14 @@ void next_counter(unsigned char nonce[AES_BLOCK_SIZE]) {
   }
 }
 
+// The counter moved on by `blocks`, as that many next_counter calls would.
+void advance_counter(unsigned char nonce[AES_BLOCK_SIZE], uint64_t blocks) {
+  uint64_t count = 0;
+  for (unsigned i = 0; i < COUNTER_BYTES; ++i) count |= static_cast<uint64_t>(nonce[i]) << (8 * i);
+  count += blocks;
+  for (unsigned i = 0; i < COUNTER_BYTES; ++i) nonce[i] = static_cast<unsigned char>(count >> (8 * i));
+}
+
 }  // namespace
 
 int fcrypt_init(int mode, const unsigned char* pwd, unsigned int pwd_len, const unsigned char* salt,
@@ -78,6 +86,23 @@ void encr_data(unsigned char* data, unsigned int d_len, fcrypt_ctx* cx) {
   cx->encr_pos = pos;
 }
 
+// The state encr_data leaves after d_len bytes, without the bytes: the rest
+// of the current key-stream block is used first, then the counter moves on
+// by the blocks begun and the last of them is encrypted into encr_bfr.
+void skip_key_stream(unsigned int d_len, fcrypt_ctx* cx) {
+  unsigned int pos = std::min<unsigned int>(cx->encr_pos, AES_BLOCK_SIZE);
+  const unsigned int in_current = std::min(d_len, AES_BLOCK_SIZE - pos);
+  pos += in_current;
+  d_len -= in_current;
+  if (d_len > 0) {
+    const unsigned int blocks_begun = (d_len + AES_BLOCK_SIZE - 1) / AES_BLOCK_SIZE;
+    advance_counter(cx->nonce, blocks_begun);
+    aes_encrypt_block(cx->nonce, cx->encr_bfr, &cx->encr_ctx);
+    pos = d_len - (blocks_begun - 1) * AES_BLOCK_SIZE;
+  }
+  cx->encr_pos = pos;
+}
+
 void fcrypt_encrypt(unsigned char* data, unsigned int data_len, fcrypt_ctx* cx) {
   encr_data(data, data_len, cx);
   hmac_sha_data(data, data_len, &cx->auth_ctx);
@@ -86,6 +111,21 @@ void fcrypt_encrypt(unsigned char* data, unsigned int data_len, fcrypt_ctx* cx) 
 void fcrypt_decrypt(unsigned char* data, unsigned int data_len, fcrypt_ctx* cx) {
   hmac_sha_data(data, data_len, &cx->auth_ctx);
   encr_data(data, data_len, cx);
+}
+
+void fcrypt_authenticate(const unsigned char* data, unsigned int data_len, fcrypt_ctx* cx) {
+  hmac_sha_data(data, data_len, &cx->auth_ctx);
+  skip_key_stream(data_len, cx);
+}
+
+void fcrypt_apply_key_stream(unsigned char* data, unsigned int data_len, const fcrypt_ctx& at) {
+  fcrypt_ctx key_stream{};
+  memcpy(key_stream.nonce, at.nonce, sizeof key_stream.nonce);
+  memcpy(key_stream.encr_bfr, at.encr_bfr, sizeof key_stream.encr_bfr);
+  key_stream.encr_ctx = at.encr_ctx;
+  key_stream.encr_pos = at.encr_pos;
+  encr_data(data, data_len, &key_stream);
+  wipe_secret(&key_stream, sizeof key_stream);
 }
 
 int fcrypt_end(unsigned char mac[MAC_LENGTH], fcrypt_ctx* cx) {

@@ -49,6 +49,13 @@ int fcrypt_init(int mode, const unsigned char* pwd, unsigned int pwd_len, const 
 void fcrypt_encrypt(unsigned char* data, unsigned int data_len, fcrypt_ctx* cx);
 // Authenticate the ciphertext, then decrypt it in place.
 void fcrypt_decrypt(unsigned char* data, unsigned int data_len, fcrypt_ctx* cx);
+// fcrypt_decrypt in two halves, so that chunks can be decrypted apart from
+// the order they are authenticated in: fcrypt_authenticate takes the
+// ciphertext into the MAC and moves the key stream past it, leaving cx as
+// fcrypt_decrypt would; fcrypt_apply_key_stream decrypts data in place with
+// the key stream that starts where `at` stands, and leaves `at` as it is.
+void fcrypt_authenticate(const unsigned char* data, unsigned int data_len, fcrypt_ctx* cx);
+void fcrypt_apply_key_stream(unsigned char* data, unsigned int data_len, const fcrypt_ctx& at);
 // Writes the 64-byte MAC and returns its length.
 int fcrypt_end(unsigned char mac[MAC_LENGTH], fcrypt_ctx* cx);
 
