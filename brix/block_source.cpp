@@ -45,9 +45,9 @@ bool_t block_source::refill(int* error, fault_report& report) {
   staged = blk_cnt = blk_index = 0;
   *error = READ_END;
   if (file_done_) return B_FALSE;
-  // Only containers are worth a second thread: a plain file's blocks come
-  // from the page cache at the cost of a copy, which the thread would add to.
-  if (ahead_wanted_ && reader_.container() != nullptr) {
+  // A plain file's chunks are read ahead as well: the copy out of the page
+  // cache then costs the sender nothing.
+  if (ahead_wanted_) {
     if (ahead_ == nullptr) ahead_ = std::make_unique<read_ahead>();
     if (!ahead_->reading()) ahead_->start(reader_);
     ahead_chunk& chunk = ahead_->next();

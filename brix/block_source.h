@@ -1,8 +1,8 @@
 // The block source: hands out the stream of the open dump file one 4096-byte
 // block at a time from the chunk it has staged (a plain file's sixteen
 // blocks, a container's decoded chunk), and tells where in the set any
-// delivered block lies. Its chunks are read in place or, for a container
-// once the sending has begun, by the read-ahead thread. It knows nothing of
+// delivered block lies. Its chunks are read in place or, once the sending
+// has begun, by the read-ahead thread. It knows nothing of
 // the files around the one it reads or of restarts: the dump set attaches
 // each file, and a restart places the file before asking for a refill.
 #ifndef BRIX_BLOCK_SOURCE_H
@@ -37,7 +37,7 @@ class block_source {
   // or prepared (a container, when `container` is not null).
   void attach(int fd, dump_container* container, uint32 batch, uint32 file, int64 offset);
 
-  // From the next refill on, the chunks of containers are read ahead by a
+  // From the next refill on, the chunks of every file are read ahead by a
   // second thread when the machine has one to give (read_ahead::wanted).
   void read_ahead_from_now();
 
