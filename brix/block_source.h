@@ -79,9 +79,9 @@ class block_source {
 
   alignas(16) unsigned char buffer[DUMP_STAGING_SIZE];  // chunks read in place
   const unsigned char* data_ = buffer;  // the staged chunk: buffer, or one of the ring's
-  int staged = 0;          // blocks of the staged chunk
-  int blk_cnt = 0;         // staged blocks not yet delivered; 0: the next call refills
-  int blk_index = 0;       // index of the next staged block to deliver
+  int staged = 0;                       // blocks of the staged chunk
+  int blk_cnt = 0;                      // staged blocks not yet delivered; 0: the next call refills
+  int blk_index = 0;                    // index of the next staged block to deliver
   int prev_blk_index = 0;  // interface-only: blocks still staged behind the one just delivered
 
   chunk_reader reader_{-1, nullptr, 0};  // the attached file, read in place

@@ -107,11 +107,13 @@ bool_t dump_container::table_fits_file(int fd, fault_report& report) const {
     return B_FALSE;
   }
   struct stat st;
-  const int64 expected = get_chunk_offset() + static_cast<int64>(table_.count()) * CHUNK_HEADER_SIZE;
+  const int64 expected =
+      get_chunk_offset() + static_cast<int64>(table_.count()) * CHUNK_HEADER_SIZE;
   if (fstat(fd, &st) == 0 && st.st_size != expected) {
-    report.sayf("Damaged dump file: %lld bytes long where its headers, data and chunk table take "
-                "%lld\n",
-                static_cast<long long>(st.st_size), static_cast<long long>(expected));
+    report.sayf(
+        "Damaged dump file: %lld bytes long where its headers, data and chunk table take "
+        "%lld\n",
+        static_cast<long long>(st.st_size), static_cast<long long>(expected));
     return B_FALSE;
   }
   return B_TRUE;
@@ -196,7 +198,8 @@ int dump_container::decode(unsigned char* stored, uint32 len, fcrypt_ctx* contex
 bool_t dump_container::refill(int fd, unsigned char* out, size_t* decoded, chunk_origin* origin,
                               int* error, fault_report& report) {
   if (!read_chunk(fd, out, chunk_read_buffer, origin, error, report)) return B_FALSE;
-  const bool_t ok = decode_chunk(inflater_, out, chunk_read_buffer, *origin, decoded, error, report);
+  const bool_t ok =
+      decode_chunk(inflater_, out, chunk_read_buffer, *origin, decoded, error, report);
   count_decoded(ok == B_TRUE, *decoded);
   return ok;
 }

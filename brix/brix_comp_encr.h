@@ -19,10 +19,10 @@
 // Where a decoded chunk is stored, and the decryption state it was read
 // under: what a checkpoint needs to read the chunk again.
 struct chunk_origin {
-  int64 offset = 0;       // file offset of the stored bytes
-  uint32 stored_len = 0;  // their count
-  int header_num = 0;     // the chunk header that lists the chunk
-  int index = 0;          // its entry in that header
+  int64 offset = 0;         // file offset of the stored bytes
+  uint32 stored_len = 0;    // their count
+  int header_num = 0;       // the chunk header that lists the chunk
+  int index = 0;            // its entry in that header
   fcrypt_ctx ctx_before{};  // encrypted files: the decryption context before the chunk
 };
 
@@ -145,9 +145,9 @@ class dump_container {
   bool_t compare_decoded_size(uint64_t decoded, fault_report& report) const;
 
   chunk_table table_;
-  chunk_cursor next_;          // the next chunk to read
-  fcrypt_ctx zcx{};            // running decryption and authentication state
-  uint64_t decoded_bytes = 0;  // decoded so far from the file's start
+  chunk_cursor next_;           // the next chunk to read
+  fcrypt_ctx zcx{};             // running decryption and authentication state
+  uint64_t decoded_bytes = 0;   // decoded so far from the file's start
   bool entered_midway = false;  // a restart placed the reading: the decoded size is unknown
   bool end_checked = false;     // check_rest_of_file passed: the end compares nothing
   bool damaged_chunk = false;   // a chunk read did not decode to whole blocks

@@ -16,7 +16,8 @@ bool read_ahead::wanted() {
 read_ahead::read_ahead() {
   // Default-initialised, not zeroed: a buffer's pages are only taken as
   // chunks fill them, which keeps the writer's memory to what it uses.
-  for (int i = 0; i < RING_CHUNKS; i++) ring_.push_back(std::unique_ptr<ahead_chunk>(new ahead_chunk));
+  for (int i = 0; i < RING_CHUNKS; i++)
+    ring_.push_back(std::unique_ptr<ahead_chunk>(new ahead_chunk));
   thread_ = std::thread(&read_ahead::run, this);
 }
 
@@ -25,12 +26,20 @@ read_ahead::~read_ahead() {
     std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;
   }
-  changed_.notify_all();
+  work_.notify_one();
   thread_.join();
 }
 
 ahead_chunk* read_ahead::slot_to_read() {
-  if (reader_ == nullptr || finished_ || paused_ || free_slots() == 0) return nullptr;
+  if (reader_ == nullptr || finished_ || paused_) return nullptr;
+  const size_t room_needed = waiting_for_room_ ? RING_CHUNKS / 2 : 1;
+  if (free_slots() < room_needed) {
+    // Chunks that need no decoding leave the thread nothing else to do:
+    // it rests until half the ring is free.
+    waiting_for_room_ = reader_->decoded();
+    return nullptr;
+  }
+  waiting_for_room_ = false;
   return ring_[(head_ + (held_ ? 1 : 0) + ready_) % RING_CHUNKS].get();
 }
 
@@ -54,7 +63,7 @@ void read_ahead::decode(ahead_chunk& chunk, chunk_inflater& inflater,
   chunk.stage = ahead_chunk::READY;
   undecoded_--;
   if (!chunk.ok) finished_ = true;  // read nothing behind a damaged chunk
-  changed_.notify_all();
+  progress_.notify_all();
 }
 
 void read_ahead::run() {
@@ -64,7 +73,7 @@ void read_ahead::run() {
     ahead_chunk* to_decode = nullptr;
     // Reading first, so that the ring stays full; decoding from the newest
     // chunk back, away from the one the sender is due to take.
-    changed_.wait(lock, [&] {
+    work_.wait(lock, [&] {
       if (quit_) return true;
       to_read = slot_to_read();
       if (to_read == nullptr) to_decode = newest_stored();
@@ -95,7 +104,7 @@ void read_ahead::run() {
       chunk.stage = ahead_chunk::READY;
     }
     if (!chunk.ok) finished_ = true;
-    changed_.notify_all();
+    progress_.notify_all();
   }
 }
 
@@ -103,13 +112,13 @@ void read_ahead::start(const chunk_reader& reader) {
   {
     std::unique_lock<std::mutex> lock(mutex_);
     finished_ = true;  // whatever was read before stops here
-    changed_.wait(lock, [this] { return !reading_ && !decoding_; });
+    progress_.wait(lock, [this] { return !reading_ && !decoding_; });
     reader_ = std::make_unique<chunk_reader>(reader);
     head_ = ready_ = undecoded_ = 0;
-    held_ = finished_ = false;
+    held_ = finished_ = waiting_for_room_ = false;
   }
   active_ = true;
-  changed_.notify_all();
+  work_.notify_one();
 }
 
 ahead_chunk& read_ahead::next() {
@@ -117,9 +126,10 @@ ahead_chunk& read_ahead::next() {
   if (held_) {
     head_ = (head_ + 1) % RING_CHUNKS;
     held_ = false;
-    changed_.notify_all();
+    if (!waiting_for_room_ || free_slots() == RING_CHUNKS / 2) work_.notify_one();
   }
-  changed_.wait(lock, [this] { return ready_ > 0 && ring_[head_]->stage != ahead_chunk::DECODING; });
+  progress_.wait(lock,
+                 [this] { return ready_ > 0 && ring_[head_]->stage != ahead_chunk::DECODING; });
   ready_--;
   held_ = true;
   ahead_chunk& chunk = *ring_[head_];
@@ -131,7 +141,7 @@ ahead_chunk& read_ahead::next() {
     // The file's last chunk: nothing behind it is delivered, so the thread
     // stops here, and the file's container is the caller's again.
     finished_ = true;
-    changed_.wait(lock, [this] { return !reading_ && !decoding_; });
+    progress_.wait(lock, [this] { return !reading_ && !decoding_; });
     ready_ = undecoded_ = 0;
     active_ = false;
   }
@@ -141,7 +151,7 @@ ahead_chunk& read_ahead::next() {
 void read_ahead::stop() {
   std::unique_lock<std::mutex> lock(mutex_);
   finished_ = true;  // read no further chunk
-  changed_.wait(lock, [this] { return !reading_ && !decoding_; });
+  progress_.wait(lock, [this] { return !reading_ && !decoding_; });
   reader_.reset();
   head_ = ready_ = undecoded_ = 0;
   held_ = false;
@@ -151,10 +161,10 @@ void read_ahead::stop() {
 void read_ahead::while_still(const std::function<void()>& still) {
   std::unique_lock<std::mutex> lock(mutex_);
   paused_ = true;
-  changed_.wait(lock, [this] { return !reading_ && undecoded_ == 0; });
+  progress_.wait(lock, [this] { return !reading_ && undecoded_ == 0; });
   lock.unlock();
   still();
   lock.lock();
   paused_ = false;
-  changed_.notify_all();
+  work_.notify_one();
 }

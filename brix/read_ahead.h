@@ -81,21 +81,26 @@ class read_ahead {
 
   std::vector<std::unique_ptr<ahead_chunk>> ring_;
   std::mutex mutex_;
-  std::condition_variable changed_;  // a chunk was filled, decoded or freed, or a state changed
-  chunk_inflater thread_inflater_;   // the reading thread's
-  chunk_inflater sender_inflater_;   // the sender's, in next()
+  std::condition_variable work_;      // the thread's: room to read into, or a state changed
+  std::condition_variable progress_;  // the sender's: a chunk was read or decoded, the thread idled
+  chunk_inflater thread_inflater_;    // the reading thread's
+  chunk_inflater sender_inflater_;    // the sender's, in next()
   // Guarded by mutex_:
   std::unique_ptr<chunk_reader> reader_;  // the file being read; read_stored by the thread alone
-  size_t head_ = 0;       // the chunk the sender holds, or gets next
-  size_t ready_ = 0;      // chunks read and not yet taken, decoded or not
-  size_t undecoded_ = 0;  // chunks STORED or DECODING
-  bool held_ = false;     // the sender holds ring_[head_]
+  size_t head_ = 0;                       // the chunk the sender holds, or gets next
+  size_t ready_ = 0;                      // chunks read and not yet taken, decoded or not
+  size_t undecoded_ = 0;                  // chunks STORED or DECODING
+  bool held_ = false;                     // the sender holds ring_[head_]
   bool finished_ = false;  // the file's end or a failure was met: nothing more to read
-  bool paused_ = false;   // while_still runs: read no further chunk
-  bool reading_ = false;  // the thread is reading a chunk
+  // The ring was found full of chunks that need no decoding (a plain
+  // file's): reading resumes once half of it is free, so that the thread
+  // wakes once for several chunks rather than for each.
+  bool waiting_for_room_ = false;
+  bool paused_ = false;    // while_still runs: read no further chunk
+  bool reading_ = false;   // the thread is reading a chunk
   bool decoding_ = false;  // the thread is decoding a chunk
   bool quit_ = false;
-  bool active_ = false;   // written by the sender's thread only (start, stop, next)
+  bool active_ = false;  // written by the sender's thread only (start, stop, next)
   std::thread thread_;
 };
 

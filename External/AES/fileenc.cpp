@@ -27,7 +27,8 @@ void advance_counter(unsigned char nonce[AES_BLOCK_SIZE], uint64_t blocks) {
   uint64_t count = 0;
   for (unsigned i = 0; i < COUNTER_BYTES; ++i) count |= static_cast<uint64_t>(nonce[i]) << (8 * i);
   count += blocks;
-  for (unsigned i = 0; i < COUNTER_BYTES; ++i) nonce[i] = static_cast<unsigned char>(count >> (8 * i));
+  for (unsigned i = 0; i < COUNTER_BYTES; ++i)
+    nonce[i] = static_cast<unsigned char>(count >> (8 * i));
 }
 
 }  // namespace
